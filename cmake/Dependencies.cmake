@@ -1,0 +1,35 @@
+# Every dependency comes from Debian's packages (scripts/install-deps.sh).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(fmt REQUIRED)
+find_package(spdlog REQUIRED)
+find_package(nlohmann_json REQUIRED)
+
+pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
+pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+
+# Standalone Asio is header-only.
+find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+add_library(nb_asio INTERFACE)
+target_include_directories(nb_asio INTERFACE ${ASIO_INCLUDE_DIR})
+target_compile_definitions(nb_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(nb_asio INTERFACE Threads::Threads)
+
+if(NB_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  pkg_check_modules(HTTPLIB IMPORTED_TARGET cpp-httplib)
+endif()
+if(NB_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()
+
+# Sanitizer builds are selected by NB_SANITIZE (address+undefined, or thread).
+set(NB_SANITIZE "" CACHE STRING "Sanitizers: empty, 'address,undefined' or 'thread'")
+if(NB_SANITIZE)
+  add_compile_options(-fsanitize=${NB_SANITIZE} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${NB_SANITIZE})
+endif()

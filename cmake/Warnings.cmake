@@ -1,0 +1,45 @@
+# Every project target compiles warning-clean with -Wall -Wextra.
+function(nb_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()
+
+# A subsystem library made of every source in its folder. Folders that have
+# no sources yet give an interface library, so dependants link regardless.
+function(nb_add_subsystem target)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    nb_target_defaults(${target})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# A GoogleTest executable whose cases are registered with CTest one by one.
+function(nb_add_test target)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  nb_target_defaults(${target})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+               ENVIRONMENT "NB_SOURCE_DIR=${PROJECT_SOURCE_DIR};NB_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+# A Google Benchmark executable under bench/.
+function(nb_add_bench target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  nb_target_defaults(${target})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+endfunction()

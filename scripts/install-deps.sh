@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the client, its tools and its tests need.
+# Idempotent and non-interactive; run as root (or through sudo).
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # libraries the client links
+  libsdl2-dev libopus-dev libsodium-dev libspdlog-dev libfmt-dev libasio-dev
+  nlohmann-json3-dev libimgui-dev libcurl4-openssl-dev
+  libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libva-dev
+  libgl-dev libgl1-mesa-dri libegl-dev
+  # tests, benchmarks and test servers
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  # a real X server, input injection and screenshots for end-to-end tests
+  xvfb xauth xdotool imagemagick x11-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
