@@ -1,75 +1,75 @@
-// The 28-byte input record that capture produces and the input sender
-// encrypts: its byte layout is the plaintext the agent decrypts.
+// The 28-byte input record the remote PC's agent injects as Windows input.
+// Its byte layout is also the plaintext the input sender encrypts.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace nb {
 
-inline constexpr size_t k_input_event_bytes = 28;
-
 enum class InputEventType : uint8_t {
-    MouseMove = 0,
-    MouseButtons = 1,
-    MouseWheel = 2,
-    KeyDown = 3,
-    KeyUp = 4,
+    mouse_move = 0,
+    mouse_buttons = 1,
+    mouse_wheel = 2,
+    key_down = 3,
+    key_up = 4,
 };
 
-// Fields in wire order. `x` and `y` hold the raw 16 bits: signed deltas for
-// moves and the wheel, the virtual-key code (x) and scan code / key flags
-// (y low byte / high byte) for keys.
+// Button mask bits, as carried in `buttons`.
+inline constexpr uint8_t k_button_left = 0x01;
+inline constexpr uint8_t k_button_right = 0x02;
+inline constexpr uint8_t k_button_middle = 0x04;
+
+// Key flag bits (byte 15 of a key record), as Raw Input's RAWKEYBOARD.Flags.
+inline constexpr uint8_t k_key_flag_break = 0x01;
+inline constexpr uint8_t k_key_flag_e0 = 0x02;
+inline constexpr uint8_t k_key_flag_e1 = 0x04;
+
+// One wheel notch, in the units Windows reports.
+inline constexpr int16_t k_wheel_delta = 120;
+
+// Layout on the wire (little-endian, no gaps):
+//   0 version u8 | 1 type u8 | 2 seq u16 | 4 timestamp_us u64 |
+//   12 x u16 | 14 y u16 | 16 buttons u8 | 17..27 reserved, zero.
+// `x` and `y` are raw 16-bit fields whose meaning depends on the type; the
+// accessors below give the typed views.
 struct InputEvent {
-    uint8_t version = 1;
-    uint8_t type = 0;
+    static constexpr size_t k_wire_size = 28;
+    static constexpr uint8_t k_version = 1;
+
+    uint8_t version = k_version;
+    InputEventType type = InputEventType::mouse_move;
     uint16_t seq = 0;
     uint64_t timestamp_us = 0;
-    uint16_t x = 0;
-    uint16_t y = 0;
-    uint8_t buttons = 0;
-    std::array<uint8_t, 11> reserved{};
+    uint16_t x = 0;  // move: dx (i16); key: virtual-key code; otherwise 0
+    uint16_t y = 0;  // move: dy (i16); wheel: delta (i16); key: scan | flags << 8
+    uint8_t buttons = 0;  // move and buttons: current mask; otherwise 0
 
-    // Little-endian, no gaps: offsets 0, 1, 2, 4, 12, 14, 16, 17.
-    std::array<uint8_t, k_input_event_bytes> to_bytes() const {
-        std::array<uint8_t, k_input_event_bytes> out{};
-        out[0] = version;
-        out[1] = type;
-        put_le(out.data() + 2, seq, 2);
-        put_le(out.data() + 4, timestamp_us, 8);
-        put_le(out.data() + 12, x, 2);
-        put_le(out.data() + 14, y, 2);
-        out[16] = buttons;
-        for (size_t i = 0; i < reserved.size(); ++i) out[17 + i] = reserved[i];
-        return out;
-    }
+    // Record builders; `seq` and `timestamp_us` are left for the caller.
+    static InputEvent mouse_move(int16_t dx, int16_t dy, uint8_t mask);
+    static InputEvent mouse_buttons(uint8_t mask);
+    static InputEvent mouse_wheel(int16_t delta);
+    static InputEvent key(bool down, uint16_t virtual_key, uint8_t scan_code, uint8_t flags);
 
-    static InputEvent from_bytes(std::span<const uint8_t, k_input_event_bytes> in) {
-        InputEvent e;
-        e.version = in[0];
-        e.type = in[1];
-        e.seq = static_cast<uint16_t>(get_le(in.data() + 2, 2));
-        e.timestamp_us = get_le(in.data() + 4, 8);
-        e.x = static_cast<uint16_t>(get_le(in.data() + 12, 2));
-        e.y = static_cast<uint16_t>(get_le(in.data() + 14, 2));
-        e.buttons = in[16];
-        for (size_t i = 0; i < e.reserved.size(); ++i) e.reserved[i] = in[17 + i];
-        return e;
-    }
+    int16_t dx() const { return static_cast<int16_t>(x); }
+    int16_t dy() const { return static_cast<int16_t>(y); }
+    int16_t wheel_delta() const { return static_cast<int16_t>(y); }
+    uint16_t virtual_key() const { return x; }
+    uint8_t scan_code() const { return static_cast<uint8_t>(y & 0xFF); }
+    uint8_t key_flags() const { return static_cast<uint8_t>(y >> 8); }
 
-    bool operator==(const InputEvent&) const = default;
+    void serialize(std::span<uint8_t, k_wire_size> out) const;
+    std::array<uint8_t, k_wire_size> to_bytes() const;
 
-private:
-    static void put_le(uint8_t* out, uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-    static uint64_t get_le(const uint8_t* in, int bytes) {
-        uint64_t value = 0;
-        for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(in[i]) << (8 * i);
-        return value;
-    }
+    // Reads a record from the wire. Returns nullopt when the size is not 28
+    // bytes, the version is not 1 or the type is unknown; reserved bytes are
+    // not checked so a later sender may use them.
+    static std::optional<InputEvent> parse(std::span<const uint8_t> bytes);
+
+    friend bool operator==(const InputEvent&, const InputEvent&) = default;
 };
 
 }  // namespace nb
