@@ -1,0 +1,149 @@
+#include "audio/sample_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace nb {
+namespace {
+
+std::vector<float> ramp(size_t count, float first) {
+    std::vector<float> v(count);
+    std::iota(v.begin(), v.end(), first);
+    return v;
+}
+
+std::vector<float> drain(SampleRing& ring) {
+    std::vector<float> out(ring.stored());
+    ring.pull(out.data(), out.size());
+    return out;
+}
+
+TEST(SampleRing, OverrunDropsExactlyTheOldestSamples) {
+    SampleRing ring(9600);
+    const auto first = ramp(9000, 0.0f);
+    ASSERT_EQ(ring.push(first.data(), first.size()).dropped, 0u);
+
+    const auto packet = ramp(1920, 9000.0f);
+    const auto result = ring.push(packet.data(), packet.size());
+    EXPECT_EQ(result.dropped, 1320u);
+    EXPECT_EQ(result.written, 1920u);
+    EXPECT_EQ(result.overruns, 1u);
+    EXPECT_TRUE(result.log_overrun);
+    EXPECT_EQ(ring.stored(), 9600u);
+    EXPECT_EQ(ring.read_pos(), 1320u);
+    EXPECT_EQ(ring.write_pos(), 10920u);
+
+    EXPECT_EQ(drain(ring), ramp(9600, 1320.0f));
+}
+
+TEST(SampleRing, OversizedPushKeepsOnlyItsNewestSamples) {
+    SampleRing ring(9600);
+    const auto old = ramp(100, -1000.0f);
+    ring.push(old.data(), old.size());
+
+    const auto big = ramp(12000, 0.0f);
+    const auto result = ring.push(big.data(), big.size());
+    EXPECT_EQ(result.written, 9600u);
+    EXPECT_EQ(result.dropped, 100u + 2400u);
+    EXPECT_EQ(ring.overruns(), 1u);
+    EXPECT_EQ(ring.read_pos(), 100u);
+    EXPECT_EQ(ring.write_pos(), 100u + 9600u);
+    EXPECT_EQ(drain(ring), ramp(9600, 2400.0f));
+}
+
+TEST(SampleRing, OverrunsAreReportedFirstAndEveryHundredth) {
+    SampleRing ring(8);
+    const float full[8] = {};
+    ring.push(full, 8);
+    std::vector<uint32_t> reported;
+    for (int i = 0; i < 250; ++i) {
+        const float one = 1.0f;
+        const auto result = ring.push(&one, 1);
+        ASSERT_EQ(result.overruns, static_cast<uint32_t>(i + 1));
+        if (result.log_overrun) reported.push_back(result.overruns);
+    }
+    EXPECT_EQ(reported, (std::vector<uint32_t>{1, 100, 200}));
+    EXPECT_EQ(ring.stored(), 8u);
+}
+
+TEST(SampleRing, ShortRingPadsWithSilenceAndCountsOneUnderrun) {
+    SampleRing ring(9600);
+    const auto stored = ramp(500, 1.0f);
+    ring.push(stored.data(), stored.size());
+
+    std::vector<float> device(960, -7.0f);  // 480 stereo frames
+    const auto result = ring.pull(device.data(), device.size());
+    EXPECT_TRUE(result.underrun);
+    EXPECT_EQ(result.copied, 500u);
+    EXPECT_EQ(result.silence, 460u);
+    EXPECT_EQ(ring.underruns(), 1u);
+    EXPECT_EQ(ring.stored(), 0u);
+    EXPECT_EQ(std::vector<float>(device.begin(), device.begin() + 500), stored);
+    for (size_t i = 500; i < device.size(); ++i) ASSERT_EQ(device[i], 0.0f) << i;
+
+    // An exact fit is not an underrun.
+    ring.push(stored.data(), stored.size());
+    EXPECT_FALSE(ring.pull(device.data(), 500).underrun);
+    EXPECT_EQ(ring.underruns(), 1u);
+}
+
+TEST(SampleRing, EmptyArgumentsChangeNothing) {
+    SampleRing ring(16);
+    EXPECT_EQ(ring.push(nullptr, 4).written, 0u);
+    const float x = 1.0f;
+    EXPECT_EQ(ring.push(&x, 0).written, 0u);
+    EXPECT_FALSE(ring.pull(nullptr, 4).underrun);
+    EXPECT_EQ(ring.write_pos(), 0u);
+    EXPECT_EQ(ring.underruns(), 0u);
+}
+
+// Random push and pull sizes across many wraps of the storage, against a
+// plain queue with the same drop-oldest rule.
+TEST(SampleRing, MatchesAQueueModelAcrossWraps) {
+    constexpr size_t capacity = 9600;
+    SampleRing ring(capacity);
+    std::deque<float> model;
+    std::mt19937 rng(1234);
+    std::uniform_int_distribution<size_t> size_dist(1, 3000);
+    float next = 0.0f;
+    uint32_t model_overruns = 0;
+    uint32_t model_underruns = 0;
+
+    for (int step = 0; step < 4000; ++step) {
+        const size_t n = size_dist(rng);
+        if (rng() % 2 == 0) {
+            const auto input = ramp(n, next);
+            next += static_cast<float>(n);
+            for (float v : input) model.push_back(v);
+            if (model.size() > capacity) {
+                ++model_overruns;
+                while (model.size() > capacity) model.pop_front();
+            }
+            ring.push(input.data(), input.size());
+        } else {
+            std::vector<float> out(n);
+            if (n > model.size()) ++model_underruns;
+            ring.pull(out.data(), n);
+            for (size_t i = 0; i < n; ++i) {
+                float expected = 0.0f;
+                if (!model.empty()) {
+                    expected = model.front();
+                    model.pop_front();
+                }
+                ASSERT_EQ(out[i], expected) << "step " << step << " index " << i;
+            }
+        }
+        ASSERT_EQ(ring.stored(), model.size());
+        ASSERT_EQ(ring.write_pos() - ring.read_pos(), model.size());
+    }
+    EXPECT_EQ(ring.overruns(), model_overruns);
+    EXPECT_EQ(ring.underruns(), model_underruns);
+    EXPECT_GT(ring.read_pos(), 10 * capacity);  // the storage really wrapped
+}
+
+}  // namespace
+}  // namespace nb

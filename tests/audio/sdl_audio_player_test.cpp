@@ -1,0 +1,222 @@
+// The player on SDL's disk audio driver: what the device is fed lands in a
+// file, so the test hears exactly what a speaker would have played.
+#include "audio/sdl_audio_player.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "tests/audio/log_capture.h"
+#include "tests/audio/tone_analysis.h"
+
+namespace nb {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SdlAudioPlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "nb-audio-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        capture_ = dir_ / "device.raw";
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", capture_.c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+        unsetenv("SDL_AUDIODRIVER");
+        unsetenv("SDL_DISKAUDIOFILE");
+    }
+
+    // Everything the device was given, as interleaved floats.
+    std::vector<float> captured() const {
+        std::ifstream in(capture_, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<float> samples(bytes.size() / sizeof(float));
+        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+        return samples;
+    }
+
+    fs::path dir_;
+    fs::path capture_;
+};
+
+TEST_F(SdlAudioPlayerTest, LifecycleCallsAndTheirLogLines) {
+    test::LogCapture log;
+    {
+        SdlAudioPlayer player;
+        EXPECT_FALSE(player.start());
+        player.stop();  // never started: silent
+        EXPECT_TRUE(log.lines().empty());
+
+        ASSERT_TRUE(player.initialize(48000, 2));
+        EXPECT_TRUE(player.is_initialized());
+        EXPECT_FALSE(player.exclusive());
+        EXPECT_GT(player.buffer_frames(), 0u);
+        EXPECT_EQ(player.ring_capacity_samples(), 9600u);
+        EXPECT_EQ(log.count("SdlAudioPlayer: exclusive mode is not available on Linux"), 1u);
+        EXPECT_EQ(log.count("SdlAudioPlayer: shared buffer=" + std::to_string(player.buffer_frames()) + " frames"), 1u);
+        EXPECT_EQ(log.count("SdlAudioPlayer: initialized SHARED mode (48000Hz, 2ch)"), 1u);
+
+        player.stop();  // initialised but not started: still silent
+        EXPECT_EQ(log.count("stopped"), 0u);
+
+        EXPECT_TRUE(player.start());
+        EXPECT_TRUE(player.start());
+        EXPECT_EQ(log.count("SdlAudioPlayer: playback started"), 1u);
+
+        player.stop();
+        player.stop();
+        EXPECT_EQ(log.count("SdlAudioPlayer: stopped (underruns="), 1u);
+
+        // Playback resumes on the same device after a stop.
+        EXPECT_TRUE(player.start());
+        EXPECT_EQ(log.count("SdlAudioPlayer: playback started"), 2u);
+    }
+    // Destruction stops first and hands SDL's audio subsystem back.
+    EXPECT_EQ(log.count("SdlAudioPlayer: stopped (underruns="), 2u);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+}
+
+TEST_F(SdlAudioPlayerTest, ReinitialisingReplacesTheDeviceWithoutLeakingTheSubsystem) {
+    SdlAudioPlayer player;
+    ASSERT_TRUE(player.initialize(48000, 2));
+    ASSERT_TRUE(player.start());
+    ASSERT_TRUE(player.initialize(48000, 2));
+    EXPECT_FALSE(player.is_running());
+    EXPECT_TRUE(player.start());
+    player.shutdown();
+    player.shutdown();
+    EXPECT_FALSE(player.is_initialized());
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+    // Pushing after shutdown is ignored rather than touching a closed device.
+    const float frame[2] = {0.5f, 0.5f};
+    player.push_samples(frame, 1);
+}
+
+TEST_F(SdlAudioPlayerTest, MissingAudioDriverFailsInitialiseWithACause) {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    test::LogCapture log;
+    SdlAudioPlayer player;
+    EXPECT_FALSE(player.initialize(48000, 2));
+    EXPECT_EQ(log.count("SdlAudioPlayer: failed to get audio device"), 1u);
+    EXPECT_FALSE(player.is_initialized());
+    EXPECT_FALSE(player.start());
+    const float frame[2] = {0.5f, 0.5f};
+    player.push_samples(frame, 1);  // ignored
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+
+    EXPECT_FALSE(player.initialize(48000, 0));
+    EXPECT_EQ(log.count("SdlAudioPlayer: unsupported format (48000Hz, 0ch)"), 1u);
+}
+
+TEST_F(SdlAudioPlayerTest, OverrunsAreLoggedFirstAndEveryHundredth) {
+    test::LogCapture log;
+    SdlAudioPlayer player;
+    ASSERT_TRUE(player.initialize(48000, 2));  // not started: nothing drains the ring
+    const std::vector<float> full(9600, 0.25f);
+    player.push_samples(full.data(), 4800);
+    const float frame[2] = {0.5f, 0.5f};
+    for (int i = 0; i < 250; ++i) player.push_samples(frame, 1);
+    EXPECT_EQ(player.overruns(), 250u);
+    EXPECT_EQ(player.ring_fill_samples(), 9600u);
+    const auto lines = log.matching("ring overrun");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "SdlAudioPlayer: ring overrun — dropped oldest samples (total=1)");
+    EXPECT_EQ(lines[1], "SdlAudioPlayer: ring overrun — dropped oldest samples (total=100)");
+    EXPECT_EQ(lines[2], "SdlAudioPlayer: ring overrun — dropped oldest samples (total=200)");
+}
+
+TEST_F(SdlAudioPlayerTest, WorksAlongsideTheShellsVideoSubsystem) {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS), 0) << SDL_GetError();
+    {
+        SdlAudioPlayer player;
+        ASSERT_TRUE(player.initialize(48000, 2));
+        EXPECT_TRUE(player.start());
+    }
+    EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+    SDL_Quit();
+    unsetenv("SDL_VIDEODRIVER");
+}
+
+// A second of 440 Hz, pushed in 20 ms packets the way the network path does,
+// must reach the device bit for bit: in order, nothing dropped, and silence
+// only where the player counted an underrun.
+TEST_F(SdlAudioPlayerTest, PlaysAToneWithoutLossOrUncountedGaps) {
+    constexpr uint32_t channels = 2;
+    constexpr size_t packet_frames = 960;
+    constexpr int packets = 50;
+
+    std::vector<float> sent;
+    uint32_t underruns_before_audio = 0;
+    uint32_t underruns_total = 0;
+    {
+        SdlAudioPlayer player;
+        ASSERT_TRUE(player.initialize(48000, channels));
+        ASSERT_TRUE(player.start());
+
+        double phase = 0.25;  // never exactly zero, so every sent frame is audible
+        std::vector<float> packet(packet_frames * channels);
+        const size_t room_needed = player.ring_capacity_samples() - packet.size();
+        for (int i = 0; i < packets; ++i) {
+            // Keep the ring topped up without ever overflowing it; only the
+            // device thread lowers the fill, so the check cannot go stale.
+            while (player.ring_fill_samples() > room_needed) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            test::generate_tone(packet, channels, 440.0, 48000.0, 0.5, phase);
+            if (i == 0) underruns_before_audio = player.underruns();
+            player.push_samples(packet.data(), packet_frames);
+            sent.insert(sent.end(), packet.begin(), packet.end());
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (player.ring_fill_samples() > 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(player.ring_fill_samples(), 0u) << "device stopped consuming";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(player.overruns(), 0u);
+        player.shutdown();  // closes the device, flushing the capture file
+        underruns_total = player.underruns();
+    }
+
+    const auto device = captured();
+    ASSERT_GE(device.size(), sent.size());
+
+    // Audible frames, in order, must equal what was pushed.
+    std::vector<float> audible;
+    size_t first_audible = SIZE_MAX;
+    size_t last_audible = 0;
+    for (size_t f = 0; f < device.size() / channels; ++f) {
+        if (device[f * channels] == 0.0f && device[f * channels + 1] == 0.0f) continue;
+        first_audible = std::min(first_audible, f);
+        last_audible = f;
+        audible.push_back(device[f * channels]);
+        audible.push_back(device[f * channels + 1]);
+    }
+    ASSERT_EQ(audible.size(), sent.size());
+    EXPECT_TRUE(audible == sent) << "samples reordered or altered on the way to the device";
+
+    // Silence inside the tone is allowed only where an underrun was counted.
+    const std::span<const float> tone(device.data() + first_audible * channels,
+                                      (last_audible - first_audible + 1) * channels);
+    const auto gaps = test::find_silent_runs(tone, channels, 1);
+    EXPECT_LE(gaps.size(), underruns_total - underruns_before_audio);
+
+    EXPECT_NEAR(test::measure_frequency_hz(tone, channels, 0, 48000.0), 440.0, 2.0);
+    EXPECT_NEAR(test::measure_frequency_hz(tone, channels, 1, 48000.0), 440.0, 2.0);
+}
+
+}  // namespace
+}  // namespace nb
