@@ -1,0 +1,90 @@
+// Video frame assembly: validates and decrypts each video datagram, gathers
+// the packets of every frame, repairs losses from repair packets and hands
+// each complete access unit on, in frame order.
+#pragma once
+
+#include <asio/ip/udp.hpp>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "net/decryption.h"
+#include "net/packet_stats.h"
+#include "net/pending_frame.h"
+#include "net/udp_receiver.h"
+
+namespace nb {
+
+// One complete access unit: frame number, its bytes (moved), key-frame flag.
+using FrameCallback = std::function<void(uint32_t frame_id, std::vector<uint8_t>&& access_unit, bool key_frame)>;
+
+class Depacketizer {
+public:
+    static constexpr size_t k_max_pending_frames = 256;
+    static constexpr uint64_t k_max_pending_bytes = 64ull * 1024 * 1024;
+    static constexpr int64_t k_stale_age_us = 100000;
+    static constexpr int64_t k_frame_id_window = int64_t{1} << 30;
+    static constexpr size_t k_max_datagram_bytes = 1200;
+    static constexpr uint16_t k_max_packet_count = 4096;
+
+    // `decryption` must outlive the depacketizer. `clock` gives microseconds
+    // of a monotonic clock (now_us unless a test drives time). Initialises
+    // the fountain-code library; if that fails, repairs simply never succeed.
+    explicit Depacketizer(Decryption& decryption, std::function<int64_t()> clock = {});
+    Depacketizer(const Depacketizer&) = delete;
+    Depacketizer& operator=(const Depacketizer&) = delete;
+
+    // Set before the receiver starts.
+    void set_frame_callback(FrameCallback callback);
+    // May be set or cleared at any time (the reporter starts after the
+    // receivers); the object must outlive its use here.
+    void set_stats(IPacketStats* stats) { stats_.store(stats, std::memory_order_release); }
+
+    // The video DatagramHandler. Safe to call from several threads at once;
+    // the frame callback runs on the calling thread, outside the lock.
+    void handle_datagram(const uint8_t* data, size_t length, const asio::ip::udp::endpoint& from);
+    // A handler bound to this object, for UdpReceiver::set_handler.
+    DatagramHandler datagram_handler();
+
+    // Drops frames whose first packet is more than 100 ms old.
+    void sweep_stale();
+
+    uint64_t decrypt_failures() const { return decrypt_failures_.load(std::memory_order_relaxed); }
+    size_t pending_frames() const;
+    uint64_t pending_bytes() const;
+    uint32_t latest_frame_id() const;
+
+private:
+    struct Completed {
+        uint32_t frame_id = 0;
+        std::vector<uint8_t> access_unit;
+        bool key = false;
+    };
+
+    // Steps that run under mutex_. Return true when `done` holds a frame.
+    bool store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length, Completed& done);
+    PendingFrame& find_or_create_locked(const MediaHeader& header);
+    void complete_locked(std::unordered_map<uint32_t, PendingFrame>::iterator it, Completed& done);
+    void erase_locked(std::unordered_map<uint32_t, PendingFrame>::iterator it);
+
+    Decryption& decryption_;
+    std::function<int64_t()> clock_;
+    FrameCallback frame_callback_;
+    std::atomic<IPacketStats*> stats_{nullptr};
+
+    // Guards pending_, pending_bytes_ and latest_frame_id_. Never held while
+    // the frame callback (and with it the session's render lock) runs.
+    mutable std::mutex mutex_;
+    std::unordered_map<uint32_t, PendingFrame> pending_;
+    uint64_t pending_bytes_ = 0;
+    uint32_t latest_frame_id_ = 0;  // highest completed frame; 0 = no baseline
+
+    std::atomic<uint64_t> decrypt_failures_{0};
+};
+
+}  // namespace nb
