@@ -39,6 +39,7 @@ bool SdlAudioPlayer::initialize(uint32_t sample_rate, uint32_t channels) {
 
     const size_t capacity = static_cast<size_t>(sample_rate_) * k_ring_ms / 1000 * channels_;
     ring_ = std::make_unique<SampleRing>(capacity);
+    device_frames_.store(0, std::memory_order_relaxed);
 
     spdlog::info("SdlAudioPlayer: exclusive mode is not available on Linux, using shared output");
 
@@ -153,6 +154,7 @@ void SdlAudioPlayer::audio_callback(void* user, uint8_t* stream, int len) {
 void SdlAudioPlayer::fill_device_buffer(float* out, size_t samples) {
     // Runs on SDL's audio thread: no allocation, no logging, only the ring lock.
     ring_->pull(out, samples);
+    device_frames_.fetch_add(samples / channels_, std::memory_order_relaxed);
 }
 
 }  // namespace nb

@@ -56,6 +56,9 @@ public:
     size_t ring_capacity_samples() const;
     uint32_t underruns() const;
     uint32_t overruns() const;
+    // Frames the device has asked for since initialize, silence included:
+    // the output device's own clock.
+    uint64_t device_frames() const { return device_frames_.load(std::memory_order_relaxed); }
 
 private:
     static void audio_callback(void* user, uint8_t* stream, int len);
@@ -75,6 +78,7 @@ private:
     std::unique_ptr<SampleRing> ring_;
     std::atomic<bool> initialized_{false};
     std::atomic<bool> running_{false};
+    std::atomic<uint64_t> device_frames_{0};
 };
 
 }  // namespace nb
