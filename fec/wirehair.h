@@ -41,6 +41,11 @@ WirehairResult wirehair_encode(WirehairCodec codec, unsigned block_id, void* blo
 WirehairCodec wirehair_decoder_create(WirehairCodec reuse_opt, uint64_t message_bytes, uint32_t block_bytes);
 WirehairResult wirehair_decode(WirehairCodec codec, unsigned block_id, const void* block, uint32_t data_bytes);
 WirehairResult wirehair_recover(WirehairCodec codec, void* message_out, uint64_t message_bytes);
+// One original block (block_id < N) after decoding succeeded; block_out holds
+// at least block_bytes bytes and *bytes_out receives the block's length.
+WirehairResult wirehair_recover_block(WirehairCodec codec, unsigned block_id, void* block_out, uint32_t* bytes_out);
+// After decoding succeeded, the decoder can produce repair blocks too.
+WirehairResult wirehair_decoder_becomes_encoder(WirehairCodec codec);
 
 void wirehair_free(WirehairCodec codec);
 

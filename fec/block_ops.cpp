@@ -1,0 +1,195 @@
+#include "fec/block_ops.h"
+
+#include <cstring>
+
+#include "fec/gf256.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define NB_FEC_HAVE_X86 1
+#endif
+
+namespace nb::fec {
+namespace {
+
+// Portable versions work a machine word at a time where they can.
+void xor_sum_portable(uint8_t* dst, std::span<const uint8_t* const> sources, size_t bytes) {
+    if (sources.empty()) {
+        std::memset(dst, 0, bytes);
+        return;
+    }
+    size_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        uint64_t acc;
+        std::memcpy(&acc, sources[0] + i, 8);
+        for (size_t s = 1; s < sources.size(); ++s) {
+            uint64_t v;
+            std::memcpy(&v, sources[s] + i, 8);
+            acc ^= v;
+        }
+        std::memcpy(dst + i, &acc, 8);
+    }
+    for (; i < bytes; ++i) {
+        uint8_t acc = sources[0][i];
+        for (size_t s = 1; s < sources.size(); ++s) acc ^= sources[s][i];
+        dst[i] = acc;
+    }
+}
+
+void mul_add_portable(uint8_t* dst, const uint8_t* src, uint8_t c, size_t bytes) {
+    const uint8_t* low = Gf256::low_nibble_products(c);
+    const uint8_t* high = Gf256::high_nibble_products(c);
+    for (size_t i = 0; i < bytes; ++i) dst[i] ^= low[src[i] & 15] ^ high[src[i] >> 4];
+}
+
+void mul_in_place_portable(uint8_t* dst, uint8_t c, size_t bytes) {
+    const uint8_t* low = Gf256::low_nibble_products(c);
+    const uint8_t* high = Gf256::high_nibble_products(c);
+    for (size_t i = 0; i < bytes; ++i) dst[i] = low[dst[i] & 15] ^ high[dst[i] >> 4];
+}
+
+#ifdef NB_FEC_HAVE_X86
+
+__attribute__((target("avx2"))) void xor_sum_avx2(uint8_t* dst, std::span<const uint8_t* const> sources,
+                                                  size_t bytes) {
+    if (sources.empty()) {
+        std::memset(dst, 0, bytes);
+        return;
+    }
+    const size_t count = sources.size();
+    size_t i = 0;
+    // Four registers per pass keep each source's loads streaming while the
+    // destination is written once.
+    for (; i + 128 <= bytes; i += 128) {
+        const uint8_t* s0 = sources[0] + i;
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + 32));
+        __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + 64));
+        __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + 96));
+        for (size_t s = 1; s < count; ++s) {
+            const uint8_t* p = sources[s] + i;
+            a = _mm256_xor_si256(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+            b = _mm256_xor_si256(b, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)));
+            c = _mm256_xor_si256(c, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64)));
+            d = _mm256_xor_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 32), b);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 64), c);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 96), d);
+    }
+    for (; i + 32 <= bytes; i += 32) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sources[0] + i));
+        for (size_t s = 1; s < count; ++s) {
+            a = _mm256_xor_si256(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sources[s] + i)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), a);
+    }
+    if (i < bytes) {
+        const uint8_t* tails[64];
+        const size_t tail_bytes = bytes - i;
+        size_t done = 0;
+        // Tails are short; reuse the portable loop in bounded batches.
+        uint8_t acc[32] = {};
+        while (done < count) {
+            const size_t batch = count - done < 64 ? count - done : 64;
+            for (size_t s = 0; s < batch; ++s) tails[s] = sources[done + s] + i;
+            uint8_t part[32];
+            xor_sum_portable(part, std::span<const uint8_t* const>(tails, batch), tail_bytes);
+            for (size_t k = 0; k < tail_bytes; ++k) acc[k] ^= part[k];
+            done += batch;
+        }
+        std::memcpy(dst + i, acc, tail_bytes);
+    }
+}
+
+__attribute__((target("avx2"))) void mul_add_avx2(uint8_t* dst, const uint8_t* src, uint8_t c, size_t bytes) {
+    const __m256i low = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::low_nibble_products(c))));
+    const __m256i high = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::high_nibble_products(c))));
+    const __m256i mask = _mm256_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i lo = _mm256_shuffle_epi8(low, _mm256_and_si256(x, mask));
+        const __m256i hi = _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi64(x, 4), mask));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_xor_si256(d, _mm256_xor_si256(lo, hi)));
+    }
+    mul_add_portable(dst + i, src + i, c, bytes - i);
+}
+
+__attribute__((target("avx2"))) void mul_in_place_avx2(uint8_t* dst, uint8_t c, size_t bytes) {
+    const __m256i low = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::low_nibble_products(c))));
+    const __m256i high = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::high_nibble_products(c))));
+    const __m256i mask = _mm256_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
+        const __m256i lo = _mm256_shuffle_epi8(low, _mm256_and_si256(x, mask));
+        const __m256i hi = _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi64(x, 4), mask));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_xor_si256(lo, hi));
+    }
+    mul_in_place_portable(dst + i, c, bytes - i);
+}
+
+#endif
+
+struct Dispatch {
+    void (*xor_sum)(uint8_t*, std::span<const uint8_t* const>, size_t) = xor_sum_portable;
+    void (*mul_add)(uint8_t*, const uint8_t*, uint8_t, size_t) = mul_add_portable;
+    void (*mul_in_place)(uint8_t*, uint8_t, size_t) = mul_in_place_portable;
+    bool avx2 = false;
+};
+
+const Dispatch& dispatch() {
+    static const Dispatch chosen = [] {
+        Dispatch d;
+#ifdef NB_FEC_HAVE_X86
+        if (__builtin_cpu_supports("avx2")) {
+            d.xor_sum = xor_sum_avx2;
+            d.mul_add = mul_add_avx2;
+            d.mul_in_place = mul_in_place_avx2;
+            d.avx2 = true;
+        }
+#endif
+        return d;
+    }();
+    return chosen;
+}
+
+}  // namespace
+
+void xor_sum(uint8_t* dst, std::span<const uint8_t* const> sources, size_t bytes) {
+    dispatch().xor_sum(dst, sources, bytes);
+}
+
+void xor_into(uint8_t* dst, const uint8_t* src, size_t bytes) {
+    const uint8_t* both[2] = {dst, src};
+    dispatch().xor_sum(dst, std::span<const uint8_t* const>(both, 2), bytes);
+}
+
+void mul_add(uint8_t* dst, const uint8_t* src, uint8_t coefficient, size_t bytes) {
+    if (coefficient == 0) return;
+    if (coefficient == 1) {
+        xor_into(dst, src, bytes);
+        return;
+    }
+    dispatch().mul_add(dst, src, coefficient, bytes);
+}
+
+void mul_in_place(uint8_t* dst, uint8_t coefficient, size_t bytes) {
+    if (coefficient == 1) return;
+    if (coefficient == 0) {
+        std::memset(dst, 0, bytes);
+        return;
+    }
+    dispatch().mul_in_place(dst, coefficient, bytes);
+}
+
+bool block_ops_use_avx2() { return dispatch().avx2; }
+
+}  // namespace nb::fec

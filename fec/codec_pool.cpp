@@ -1,0 +1,47 @@
+#include "fec/codec_pool.h"
+
+#include <new>
+#include <vector>
+
+namespace nb::fec {
+namespace {
+
+struct ThreadCache {
+    std::vector<std::unique_ptr<Codec>> codecs;
+    size_t bytes = 0;
+};
+
+ThreadCache& cache() {
+    thread_local ThreadCache instance;
+    return instance;
+}
+
+}  // namespace
+
+std::unique_ptr<Codec> CodecPool::acquire() {
+    ThreadCache& c = cache();
+    if (!c.codecs.empty()) {
+        std::unique_ptr<Codec> codec = std::move(c.codecs.back());
+        c.codecs.pop_back();
+        const size_t held = codec->retained_bytes();
+        c.bytes = held > c.bytes ? 0 : c.bytes - held;
+        return codec;
+    }
+    try {
+        return std::make_unique<Codec>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void CodecPool::release(std::unique_ptr<Codec> codec) {
+    if (!codec) return;
+    ThreadCache& c = cache();
+    const size_t held = codec->retained_bytes();
+    if (c.codecs.size() >= k_max_codecs || c.bytes + held > k_max_bytes) return;
+    if (c.codecs.capacity() < k_max_codecs) c.codecs.reserve(k_max_codecs);
+    c.bytes += held;
+    c.codecs.push_back(std::move(codec));
+}
+
+}  // namespace nb::fec

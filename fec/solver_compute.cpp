@@ -1,0 +1,143 @@
+// Block-data layer of the solver: replays a finished plan on the blocks.
+#include <bit>
+#include <cstring>
+
+#include "fec/block_ops.h"
+#include "fec/solver.h"
+
+namespace nb::fec {
+
+bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes) {
+    const size_t bytes = block_bytes;
+    const auto symbol = [&](uint32_t column) { return symbols + static_cast<size_t>(column) * bytes; };
+    // Scratch: one value per binary row, six heavy rows, one accumulator.
+    uint8_t* scratch = values_.reserve((static_cast<size_t>(bin_count_) + k_heavy_rows + 1) * bytes);
+    if (scratch == nullptr) return false;
+    const auto value = [&](uint32_t row) { return scratch + static_cast<size_t>(row) * bytes; };
+    const auto heavy_value = [&](uint32_t row) { return value(bin_count_ + row); };
+    uint8_t* acc = value(bin_count_ + k_heavy_rows);
+
+    // 1. Peeled columns, ignoring the unknowns of the dense phase for now.
+    for (const uint32_t column : peel_order_) {
+        const uint32_t r = col_aux_[column];
+        sources_.clear();
+        sources_.push_back(row_data[r]);
+        for (uint32_t k = row_start_[r]; k < row_start_[r + 1]; ++k) {
+            const uint32_t other = row_cols_[k];
+            if (other != column && col_state_[other] == k_peeled) sources_.push_back(symbol(other));
+        }
+        xor_sum(symbol(column), sources_, bytes);
+    }
+
+    // 2. Right-hand sides of the binary rows that ended up as pivots; the
+    // others reduced to nothing and are never read.
+    std::vector<uint8_t>& is_pivot = row_is_pivot_;  // reused: indexed by binary row now
+    is_pivot.assign(bin_count_, 0);
+    for (const uint32_t j : pivot_sequence_) is_pivot[pivot_row_[j]] = 1;
+    uint32_t dense_base = bin_count_ - params_.dense_count;
+    for (uint32_t i = 0; i < dense_base; ++i) {
+        if (!is_pivot[i]) continue;
+        const uint32_t r = bin_source_[i];
+        sources_.clear();
+        sources_.push_back(row_data[r]);
+        for (uint32_t k = row_start_[r]; k < row_start_[r + 1]; ++k) {
+            const uint32_t c = row_cols_[k];
+            if (col_state_[c] == k_peeled) sources_.push_back(symbol(c));
+        }
+        xor_sum(value(i), sources_, bytes);
+    }
+    for (uint32_t t = 0; t < params_.dense_count; ++t) {
+        if (is_pivot[dense_base + t]) std::memset(value(dense_base + t), 0, bytes);
+    }
+    bool acc_zero = true;
+    dense_->walk(
+        [&] {
+            sources_.clear();
+            acc_zero = true;
+        },
+        [&](uint32_t c) {
+            if (col_state_[c] == k_peeled) sources_.push_back(symbol(c));
+        },
+        [&](uint32_t t) {
+            // Toggles are batched so the accumulator is rewritten once per emit.
+            if (!sources_.empty()) {
+                if (!acc_zero) sources_.push_back(acc);
+                xor_sum(acc, sources_, bytes);
+                sources_.clear();
+                acc_zero = false;
+            }
+            if (!acc_zero && is_pivot[dense_base + t]) xor_into(value(dense_base + t), acc, bytes);
+        });
+
+    // 3. Forward elimination, grouped by target: a pivot row receives all of
+    // its updates in one pass, from pivots that are already final.
+    op_start_.assign(bin_count_ + 1, 0);
+    for (const auto& op : bin_ops_) {
+        if (is_pivot[op.first]) ++op_start_[op.first + 1];
+    }
+    for (uint32_t i = 0; i < bin_count_; ++i) op_start_[i + 1] += op_start_[i];
+    op_sources_.resize(op_start_[bin_count_]);
+    {
+        std::vector<uint32_t>& cursor = row_left_;  // reused
+        cursor.assign(op_start_.begin(), op_start_.end() - 1);
+        for (const auto& op : bin_ops_) {
+            if (is_pivot[op.first]) op_sources_[cursor[op.first]++] = op.second;
+        }
+    }
+    for (const uint32_t j : pivot_sequence_) {
+        const uint32_t row = pivot_row_[j];
+        if (op_start_[row] == op_start_[row + 1]) continue;
+        sources_.clear();
+        sources_.push_back(value(row));
+        for (uint32_t k = op_start_[row]; k < op_start_[row + 1]; ++k) sources_.push_back(value(op_sources_[k]));
+        xor_sum(value(row), sources_, bytes);
+    }
+
+    // 4. Heavy rows, for the columns no binary row could pin down.
+    for (uint32_t r = 0; r < k_heavy_rows; ++r) std::memset(heavy_value(r), 0, bytes);
+    for (const HeavyOp& op : heavy_ops_) {
+        switch (op.kind) {
+        case k_from_binary: mul_add(heavy_value(op.target), value(op.source), op.coefficient, bytes); break;
+        case k_from_heavy: mul_add(heavy_value(op.target), heavy_value(op.source), op.coefficient, bytes); break;
+        case k_scale: mul_in_place(heavy_value(op.target), op.coefficient, bytes); break;
+        }
+    }
+    for (size_t f = 0; f < free_unknowns_.size(); ++f) {
+        std::memcpy(symbol(unknown_column(free_unknowns_[f])), heavy_value(heavy_of_free_[f]), bytes);
+    }
+
+    // 5. Back-substitution: each pivot row only refers to free columns and
+    // to pivots found after it.
+    for (auto it = pivot_sequence_.rbegin(); it != pivot_sequence_.rend(); ++it) {
+        const uint32_t j = *it;
+        const uint32_t row = pivot_row_[j];
+        const uint64_t* bits = bin_row(row);
+        sources_.clear();
+        sources_.push_back(value(row));
+        for (uint32_t w = 0; w < words_; ++w) {
+            for (uint64_t x = bits[w]; x != 0; x &= x - 1) {
+                const uint32_t b = w * 64 + static_cast<uint32_t>(std::countr_zero(x));
+                if (b != j) sources_.push_back(symbol(unknown_column(b)));
+            }
+        }
+        xor_sum(symbol(unknown_column(j)), sources_, bytes);
+    }
+
+    // 6. Peeled columns again, now with every other column of their row known.
+    const uint32_t n = params_.block_count;
+    (void)n;
+    for (const uint32_t column : peel_order_) {
+        const uint32_t r = col_aux_[column];
+        sources_.clear();
+        sources_.push_back(row_data[r]);
+        for (uint32_t k = row_start_[r]; k < row_start_[r + 1]; ++k) {
+            const uint32_t other = row_cols_[k];
+            if (other != column) sources_.push_back(symbol(other));
+        }
+        for (int k = 0; k < 3; ++k) sources_.push_back(symbol(row_mix_[static_cast<size_t>(r) * 3 + k]));
+        xor_sum(symbol(column), sources_, bytes);
+    }
+    return true;
+}
+
+}  // namespace nb::fec
