@@ -10,10 +10,11 @@ namespace nb {
 
 namespace {
 
-// Coded sizes round up to whole macroblocks (1080 lines are coded as 1088);
-// a picture that much larger than the stream's size carries padding below
-// and right of the visible part. Anything larger is a genuinely new size.
-constexpr uint32_t k_max_padding = 16;
+// Coded sizes round up to whole coding blocks (1080 lines are coded as 1088,
+// up to 64 for HEVC's largest blocks); a picture less than that larger than
+// the stream's size carries padding below and right of the visible part.
+// Anything larger is a genuinely new size and is shown whole.
+constexpr uint32_t k_max_padding = 64;
 
 uint32_t visible_extent(uint32_t picture, uint32_t requested) {
     if (requested > 0 && requested <= picture && picture - requested < k_max_padding) return requested;
@@ -103,7 +104,7 @@ bool GlRenderer::initialize(SDL_Window* window, uint32_t width, uint32_t height)
     if (!program_.create(gl_)) return fail();
     // Vertical sync would hold every picture back until the next refresh.
     if (SDL_GL_SetSwapInterval(0) != 0) {
-        spdlog::warn("GlRenderer: cannot turn vertical sync off: {}", SDL_GetError());
+        spdlog::info("GlRenderer: swap interval not adjustable ({}), the driver's default applies", SDL_GetError());
     }
     const auto* renderer_text = reinterpret_cast<const char*>(gl_.GetString(GL_RENDERER));
     const auto* version_text = reinterpret_cast<const char*>(gl_.GetString(GL_VERSION));
@@ -180,9 +181,8 @@ void GlRenderer::draw_textures() {
     const ViewRect view = letterbox(crop_width_, crop_height_, width_, height_);
     gl_.Viewport(view.x, view.y, view.width, view.height);
     textures_.bind(gl_);
-    program_.draw(gl_, textures_.layout() == PixelLayout::nv12, conversion_,
-                  static_cast<float>(crop_width_) / static_cast<float>(textures_.width()),
-                  static_cast<float>(crop_height_) / static_cast<float>(textures_.height()));
+    program_.draw(gl_, textures_.layout() == PixelLayout::nv12, conversion_, textures_.width(), textures_.height(),
+                  crop_width_, crop_height_);
 }
 
 void GlRenderer::clear() {

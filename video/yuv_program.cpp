@@ -28,11 +28,16 @@ uniform sampler2D plane2;
 uniform int nv12;
 uniform mat3 yuv_to_rgb;
 uniform vec3 offset;
+// Last texel centres inside the visible part: filtering must not blend in
+// the coding padding beyond it.
+uniform vec2 luma_max;
+uniform vec2 chroma_max;
 in vec2 uv;
 out vec4 color;
 void main() {
-    float y = texture(plane0, uv).r;
-    vec2 c = nv12 != 0 ? texture(plane1, uv).rg : vec2(texture(plane1, uv).r, texture(plane2, uv).r);
+    float y = texture(plane0, min(uv, luma_max)).r;
+    vec2 cuv = min(uv, chroma_max);
+    vec2 c = nv12 != 0 ? texture(plane1, cuv).rg : vec2(texture(plane1, cuv).r, texture(plane2, cuv).r);
     color = vec4(clamp(yuv_to_rgb * (vec3(y, c) - offset), 0.0, 1.0), 1.0);
 }
 )";
@@ -82,6 +87,8 @@ bool YuvProgram::create(const GlFunctions& gl) {
     matrix_ = gl.GetUniformLocation(program_, "yuv_to_rgb");
     offset_ = gl.GetUniformLocation(program_, "offset");
     uv_scale_ = gl.GetUniformLocation(program_, "uv_scale");
+    luma_max_ = gl.GetUniformLocation(program_, "luma_max");
+    chroma_max_ = gl.GetUniformLocation(program_, "chroma_max");
     gl.UseProgram(program_);
     gl.Uniform1i(gl.GetUniformLocation(program_, "plane0"), 0);
     gl.Uniform1i(gl.GetUniformLocation(program_, "plane1"), 1);
@@ -99,13 +106,22 @@ void YuvProgram::destroy(const GlFunctions& gl) {
     program_ = 0;
 }
 
-void YuvProgram::draw(const GlFunctions& gl, bool nv12, const YuvToRgb& conversion, float uv_scale_x,
-                      float uv_scale_y) const {
+void YuvProgram::draw(const GlFunctions& gl, bool nv12, const YuvToRgb& conversion, uint32_t texture_width,
+                      uint32_t texture_height, uint32_t visible_width, uint32_t visible_height) const {
+    const auto tw = static_cast<float>(texture_width);
+    const auto th = static_cast<float>(texture_height);
+    const auto ctw = static_cast<float>((texture_width + 1) / 2);
+    const auto cth = static_cast<float>((texture_height + 1) / 2);
+    const auto cvw = static_cast<float>((visible_width + 1) / 2);
+    const auto cvh = static_cast<float>((visible_height + 1) / 2);
     gl.UseProgram(program_);
     gl.Uniform1i(nv12_, nv12 ? 1 : 0);
     gl.UniformMatrix3fv(matrix_, 1, GL_FALSE, conversion.matrix.data());
     gl.Uniform3f(offset_, conversion.offset[0], conversion.offset[1], conversion.offset[2]);
-    gl.Uniform2f(uv_scale_, uv_scale_x, uv_scale_y);
+    gl.Uniform2f(uv_scale_, static_cast<float>(visible_width) / tw, static_cast<float>(visible_height) / th);
+    gl.Uniform2f(luma_max_, (static_cast<float>(visible_width) - 0.5f) / tw,
+                 (static_cast<float>(visible_height) - 0.5f) / th);
+    gl.Uniform2f(chroma_max_, (cvw - 0.5f) / ctw, (cvh - 0.5f) / cth);
     gl.BindVertexArray(vertex_array_);
     gl.DrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     gl.BindVertexArray(0);

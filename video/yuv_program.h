@@ -16,8 +16,9 @@ public:
     void destroy(const GlFunctions& gl);
 
     // Draws the textures bound to units 0..2 over the current viewport,
-    // sampling the top-left `uv_scale` part of them.
-    void draw(const GlFunctions& gl, bool nv12, const YuvToRgb& conversion, float uv_scale_x, float uv_scale_y) const;
+    // showing their top-left visible_width x visible_height luma samples.
+    void draw(const GlFunctions& gl, bool nv12, const YuvToRgb& conversion, uint32_t texture_width,
+              uint32_t texture_height, uint32_t visible_width, uint32_t visible_height) const;
 
 private:
     GLuint program_ = 0;
@@ -26,6 +27,8 @@ private:
     GLint matrix_ = -1;
     GLint offset_ = -1;
     GLint uv_scale_ = -1;
+    GLint luma_max_ = -1;
+    GLint chroma_max_ = -1;
 };
 
 }  // namespace nb

@@ -1,0 +1,66 @@
+// Starts Xvfb with -displayfd, which picks a free display and reports it
+// once the server accepts connections.
+#include "tests/video/x_display.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace nb::test {
+
+namespace {
+
+struct PrivateServer {
+    pid_t pid = -1;
+    ~PrivateServer() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+PrivateServer server;
+
+bool start_xvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    server.pid = pid;
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return false;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    return true;
+}
+
+}  // namespace
+
+bool ensure_x_display() {
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] {
+        const char* display = std::getenv("DISPLAY");
+        ok = (display && *display) || start_xvfb();
+        if (!ok) std::fprintf(stderr, "x_display: no DISPLAY and Xvfb could not be started\n");
+    });
+    return ok;
+}
+
+}  // namespace nb::test
