@@ -1,7 +1,155 @@
+// Start-up, the choice of start mode and the loop of launcher window and streams.
 #include "app/session_loop.h"
+
+#include <SDL.h>
+#include <sodium.h>
+#include <spdlog/spdlog.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/connection_params.h"
+#include "app/event_loop.h"
+#include "app/shutdown_signal.h"
+#include "common/logging.h"
+#include "session/launcher.h"
+#include "ui/native_launcher.h"
 
 namespace nb {
 
-int run_client(int, char**) { return 0; }
+namespace {
+
+constexpr const char* k_version = "0.1.0";
+
+enum class StreamOutcome { ended, fatal };
+
+// One stream in its own SDL window, from SDL start-up to SDL shut-down.
+StreamOutcome run_stream(const ConnectionParams& params) {
+    spdlog::debug("Initializing SDL2...");
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        spdlog::critical("SDL_Init failed: {}", SDL_GetError());
+        return StreamOutcome::fatal;
+    }
+    spdlog::debug("SDL2 initialized");
+
+    spdlog::debug("Creating SDL window {}x{}", params.width, params.height);
+    SDL_Window* window = SDL_CreateWindow("Nubora", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, params.width,
+                                          params.height,
+                                          SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI |
+                                              SDL_WINDOW_OPENGL);
+    if (!window) {
+        spdlog::critical("SDL_CreateWindow failed: {}", SDL_GetError());
+        SDL_Quit();
+        return StreamOutcome::fatal;
+    }
+    spdlog::debug("SDL window created");
+
+    SDL_RaiseWindow(window);
+    SDL_SetWindowGrab(window, SDL_TRUE);
+    SDL_ShowCursor(SDL_DISABLE);
+    if (SDL_SetRelativeMouseMode(SDL_TRUE) != 0) {
+        spdlog::warn("SDL_SetRelativeMouseMode failed: {}", SDL_GetError());
+    }
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    install_shutdown_signal_handler();
+
+    spdlog::debug("Creating Launcher instance...");
+    auto launcher = std::make_unique<Launcher>(tuning_from_environment());
+    if (sodium_init() < 0) spdlog::critical("Launcher: libsodium init failed");
+
+    spdlog::info("Starting connect pipeline...");
+    if (!launcher->connect(params, window)) {
+        spdlog::critical("Failed to connect to agent");
+        SDL_DestroyWindow(window);
+        SDL_Quit();
+        launcher.reset();
+        return StreamOutcome::fatal;
+    }
+
+    std::thread pipeline([&launcher] {
+        try {
+            launcher->run();
+        } catch (const std::exception& e) {
+            spdlog::critical("Pipeline thread exception: {}", e.what());
+        } catch (...) {
+            spdlog::critical("Pipeline thread: unknown exception");
+        }
+    });
+
+    spdlog::info("Entering SDL event loop");
+    run_event_loop(window, *launcher);
+
+    spdlog::info("Streaming session ended — cleaning up...");
+    launcher->shutdown();
+    pipeline.join();
+    launcher.reset();
+    SDL_DestroyWindow(window);
+    SDL_Quit();
+    spdlog::info("Session ended — returning to launcher");
+    return StreamOutcome::ended;
+}
+
+}  // namespace
+
+int run_client(int argc, char** argv) {
+    setup_logging();
+    spdlog::info("Nubora Launcher v{}", k_version);
+    // The nubora:// scheme registration joins here once the desktop entry exists.
+
+    ConnectionParams active;
+    std::string pending_deep_link;
+    bool direct = false;
+    ConnectionParams parsed;
+    if (parse_command_line(argc, argv, parsed)) {
+        for (int i = 1; i < argc; ++i) {
+            if (is_connection_uri(argv[i])) {
+                pending_deep_link = argv[i];
+                break;
+            }
+        }
+        if (pending_deep_link.empty()) {
+            active = parsed;
+            direct = true;
+            spdlog::info("CLI args parsed — direct connect (no welcome window)");
+        }
+    }
+
+    ui::NativeLauncher launcher_window;
+    if (const char* saas = std::getenv("NB_SAAS_URL"); saas && *saas) {
+        launcher_window.set_backend_host(saas);
+        spdlog::info("SaaS URL from NB_SAAS_URL: {}", saas);
+    }
+    if (!pending_deep_link.empty()) {
+        spdlog::info("URI launch detected — pre-loading for auto-connect");
+        launcher_window.set_deep_link(pending_deep_link);
+        pending_deep_link.clear();
+    }
+
+    std::string notice;
+    for (bool first_pass = true;; first_pass = false) {
+        if (shutdown_requested()) {
+            spdlog::info("Shutdown signal received — exiting launcher");
+            return 0;
+        }
+        if (!(first_pass && direct)) {
+            if (!notice.empty()) {
+                launcher_window.notify_session_ended(notice);
+                notice.clear();
+            }
+            const ui::NativeLauncher::Result result = launcher_window.show();
+            if (!result.connect || result.quit) {
+                spdlog::info("Launcher closed — exiting");
+                return 0;
+            }
+            active = result.params;
+        }
+        spdlog::info("Connecting to {}:{} ({}x{} @{}fps, codec={}, bitrate={}kbps)", active.host, active.port,
+                     active.width, active.height, active.fps, codec_number(active.codec), active.bitrate);
+        if (run_stream(active) == StreamOutcome::fatal) return 1;
+        notice = "Session ended";
+    }
+}
 
 }  // namespace nb

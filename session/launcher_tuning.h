@@ -1,0 +1,34 @@
+// Timings and limits of one session. Production values are the defaults;
+// tests shorten them so failure paths finish quickly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace nb {
+
+struct LauncherTuning {
+    int connect_attempts = 15;
+    int64_t connect_retry_pause_ms = 2000;
+    int64_t step_timeout_ms = 5000;       // each resolve, connect, write and read of the handshake
+    size_t control_queue_capacity = 64;   // queued outgoing control messages
+    size_t max_control_line_bytes = 64 * 1024;
+};
+
+// 2 to 4 I/O threads whatever the machine reports.
+inline unsigned io_thread_count(unsigned hardware_threads) {
+    if (hardware_threads < 2) return 2;
+    if (hardware_threads > 4) return 4;
+    return hardware_threads;
+}
+
+}  // namespace nb
+
+namespace nb {
+
+// Development and test overrides of the connect policy, read from
+// NB_CONNECT_ATTEMPTS and NB_CONNECT_RETRY_MS; absent or invalid values keep
+// the production defaults.
+LauncherTuning tuning_from_environment();
+
+}  // namespace nb

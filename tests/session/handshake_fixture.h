@@ -1,0 +1,55 @@
+// Agent replies and a Launcher tuned for quick failures, shared by the
+// control-channel suites.
+#pragma once
+
+#include <sodium.h>
+
+#include <string>
+#include <vector>
+
+#include "session/launcher.h"
+#include "tests/support/fake_tcp_peer.h"
+
+namespace nb::test {
+
+inline std::string base64_of(const std::vector<uint8_t>& bytes) {
+    std::string out(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(out.data(), out.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+    out.resize(out.size() - 1);  // the terminating NUL
+    return out;
+}
+
+inline std::string key_text(size_t length, uint8_t fill) { return base64_of(std::vector<uint8_t>(length, fill)); }
+
+inline std::string ready_reply(const std::string& extra_members = "") {
+    return R"({"type":"session_ready","video_key":")" + key_text(32, 1) + R"(","audio_key":")" +
+           key_text(32, 2) + R"(","input_key":")" + key_text(32, 3) + "\"" + extra_members + "}\n";
+}
+
+// A peer that reads the auth line, answers with `reply` and then records
+// whatever else the client sends until it closes.
+inline FakeTcpPeer::Script answer_with(std::string reply) {
+    return [reply](FakeTcpPeer& peer, int fd) {
+        peer.read_line(fd);
+        FakeTcpPeer::send_all(fd, reply);
+        peer.drain(fd);
+    };
+}
+
+inline LauncherTuning quick_tuning() {
+    LauncherTuning tuning;
+    tuning.connect_attempts = 3;
+    tuning.connect_retry_pause_ms = 20;
+    tuning.step_timeout_ms = 400;
+    return tuning;
+}
+
+inline ConnectionParams params_for(uint16_t port, std::string token = "t") {
+    ConnectionParams params;
+    params.host = "127.0.0.1";
+    params.port = port;
+    params.token = std::move(token);
+    return params;
+}
+
+}  // namespace nb::test
