@@ -50,57 +50,56 @@ void mul_in_place_portable(uint8_t* dst, uint8_t c, size_t bytes) {
 
 #ifdef NB_FEC_HAVE_X86
 
+__attribute__((target("avx2"), always_inline)) inline __m256i load(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
 __attribute__((target("avx2"))) void xor_sum_avx2(uint8_t* dst, std::span<const uint8_t* const> sources,
                                                   size_t bytes) {
     if (sources.empty()) {
         std::memset(dst, 0, bytes);
         return;
     }
+    if (bytes < 32) {
+        xor_sum_portable(dst, sources, bytes);
+        return;
+    }
     const size_t count = sources.size();
+    // A ragged end is covered by one 32-byte chunk that overlaps the body.
+    // It is summed before anything is stored, so dst may alias a source.
+    const size_t body = bytes & ~size_t{31};
+    const size_t tail_at = bytes - 32;
+    __m256i tail = load(sources[0] + tail_at);
+    if (body != bytes) {
+        for (size_t s = 1; s < count; ++s) tail = _mm256_xor_si256(tail, load(sources[s] + tail_at));
+    }
     size_t i = 0;
     // Four registers per pass keep each source's loads streaming while the
     // destination is written once.
-    for (; i + 128 <= bytes; i += 128) {
+    for (; i + 128 <= body; i += 128) {
         const uint8_t* s0 = sources[0] + i;
-        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0));
-        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + 32));
-        __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + 64));
-        __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s0 + 96));
+        __m256i a = load(s0);
+        __m256i b = load(s0 + 32);
+        __m256i c = load(s0 + 64);
+        __m256i d = load(s0 + 96);
         for (size_t s = 1; s < count; ++s) {
             const uint8_t* p = sources[s] + i;
-            a = _mm256_xor_si256(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-            b = _mm256_xor_si256(b, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)));
-            c = _mm256_xor_si256(c, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64)));
-            d = _mm256_xor_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96)));
+            a = _mm256_xor_si256(a, load(p));
+            b = _mm256_xor_si256(b, load(p + 32));
+            c = _mm256_xor_si256(c, load(p + 64));
+            d = _mm256_xor_si256(d, load(p + 96));
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), a);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 32), b);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 64), c);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 96), d);
     }
-    for (; i + 32 <= bytes; i += 32) {
-        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sources[0] + i));
-        for (size_t s = 1; s < count; ++s) {
-            a = _mm256_xor_si256(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sources[s] + i)));
-        }
+    for (; i < body; i += 32) {
+        __m256i a = load(sources[0] + i);
+        for (size_t s = 1; s < count; ++s) a = _mm256_xor_si256(a, load(sources[s] + i));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), a);
     }
-    if (i < bytes) {
-        const uint8_t* tails[64];
-        const size_t tail_bytes = bytes - i;
-        size_t done = 0;
-        // Tails are short; reuse the portable loop in bounded batches.
-        uint8_t acc[32] = {};
-        while (done < count) {
-            const size_t batch = count - done < 64 ? count - done : 64;
-            for (size_t s = 0; s < batch; ++s) tails[s] = sources[done + s] + i;
-            uint8_t part[32];
-            xor_sum_portable(part, std::span<const uint8_t* const>(tails, batch), tail_bytes);
-            for (size_t k = 0; k < tail_bytes; ++k) acc[k] ^= part[k];
-            done += batch;
-        }
-        std::memcpy(dst + i, acc, tail_bytes);
-    }
+    if (body != bytes) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + tail_at), tail);
 }
 
 __attribute__((target("avx2"))) void mul_add_avx2(uint8_t* dst, const uint8_t* src, uint8_t c, size_t bytes) {

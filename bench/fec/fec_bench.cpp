@@ -1,0 +1,135 @@
+// Cost of the fountain code at the client's block size: encoder creation,
+// one repair block, and a decoder's whole life (create, feed, recover) for
+// a frame that lost some of its data blocks.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "fec/wirehair.h"
+
+namespace {
+
+constexpr uint32_t k_block_bytes = 1162;
+
+std::vector<uint8_t> random_message(uint32_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> m(static_cast<size_t>(n) * k_block_bytes);
+    for (auto& b : m) b = static_cast<uint8_t>(rng());
+    return m;
+}
+
+void init_once() {
+    if (wirehair_init() != Wirehair_Success) throw std::runtime_error("wirehair_init failed");
+}
+
+void BM_EncoderCreate(benchmark::State& state) {
+    init_once();
+    const auto n = static_cast<uint32_t>(state.range(0));
+    const auto message = random_message(n, 1);
+    for (auto _ : state) {
+        WirehairCodec e = wirehair_encoder_create(nullptr, message.data(), message.size(), k_block_bytes);
+        benchmark::DoNotOptimize(e);
+        wirehair_free(e);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(message.size()));
+}
+
+void BM_EncodeRepairBlock(benchmark::State& state) {
+    init_once();
+    const auto n = static_cast<uint32_t>(state.range(0));
+    const auto message = random_message(n, 2);
+    WirehairCodec e = wirehair_encoder_create(nullptr, message.data(), message.size(), k_block_bytes);
+    std::vector<uint8_t> out(k_block_bytes);
+    uint32_t index = 0;
+    for (auto _ : state) {
+        uint32_t written = 0;
+        wirehair_encode(e, n + (index++ & 255), out.data(), k_block_bytes, &written);
+        benchmark::DoNotOptimize(out.data());
+    }
+    wirehair_free(e);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * k_block_bytes);
+}
+
+// A frame of N blocks with `lost` data blocks missing: the kept originals,
+// then repair ids N, N+1, ... until the decoder succeeds.
+struct Frame {
+    uint32_t n = 0;
+    std::vector<uint8_t> message;
+    std::vector<uint32_t> feed;
+    std::vector<std::vector<uint8_t>> repairs;
+
+    Frame(uint32_t blocks, uint32_t lost) : n(blocks), message(random_message(blocks, blocks)) {
+        std::mt19937 rng(blocks * 7919u + lost);
+        std::vector<uint32_t> ids(n);
+        for (uint32_t i = 0; i < n; ++i) ids[i] = i;
+        std::shuffle(ids.begin(), ids.end(), rng);
+        std::vector<bool> missing(n, false);
+        for (uint32_t i = 0; i < lost; ++i) missing[ids[i]] = true;
+        for (uint32_t i = 0; i < n; ++i) {
+            if (!missing[i]) feed.push_back(i);
+        }
+        WirehairCodec e = wirehair_encoder_create(nullptr, message.data(), message.size(), k_block_bytes);
+        WirehairCodec d = wirehair_decoder_create(nullptr, message.size(), k_block_bytes);
+        for (uint32_t id : feed) wirehair_decode(d, id, message.data() + static_cast<size_t>(id) * k_block_bytes, k_block_bytes);
+        for (uint32_t id = n;; ++id) {
+            std::vector<uint8_t> block(k_block_bytes);
+            uint32_t written = 0;
+            wirehair_encode(e, id, block.data(), k_block_bytes, &written);
+            repairs.push_back(block);
+            feed.push_back(id);
+            if (wirehair_decode(d, id, block.data(), k_block_bytes) == Wirehair_Success) break;
+            if (id > 2 * n + 64) throw std::runtime_error("frame never decoded");
+        }
+        wirehair_free(d);
+        wirehair_free(e);
+    }
+
+    const uint8_t* data(uint32_t id) const {
+        return id < n ? message.data() + static_cast<size_t>(id) * k_block_bytes : repairs[id - n].data();
+    }
+};
+
+void run_decoder(benchmark::State& state, const Frame& frame) {
+    std::vector<uint8_t> out(frame.message.size());
+    for (auto _ : state) {
+        WirehairCodec d = wirehair_decoder_create(nullptr, out.size(), k_block_bytes);
+        WirehairResult r = Wirehair_NeedMore;
+        for (uint32_t id : frame.feed) r = wirehair_decode(d, id, frame.data(id), k_block_bytes);
+        if (r != Wirehair_Success || wirehair_recover(d, out.data(), out.size()) != Wirehair_Success) {
+            state.SkipWithError("decode failed");
+        }
+        wirehair_free(d);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["repairs"] = static_cast<double>(frame.repairs.size());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(out.size()));
+}
+
+// Ten percent of the data blocks lost, at least one.
+void BM_DecodeTenPercentLoss(benchmark::State& state) {
+    init_once();
+    const auto n = static_cast<uint32_t>(state.range(0));
+    const Frame frame(n, std::max<uint32_t>(1, n / 10));
+    run_decoder(state, frame);
+}
+
+// The common 1080p60 frame of 54 blocks with a given number of losses.
+void BM_DecodeN54(benchmark::State& state) {
+    init_once();
+    const Frame frame(54, static_cast<uint32_t>(state.range(0)));
+    run_decoder(state, frame);
+}
+
+#define NB_FEC_SIZES Arg(2)->Arg(10)->Arg(54)->Arg(100)->Arg(300)->Arg(1000)->Arg(4096)
+BENCHMARK(BM_EncoderCreate)->NB_FEC_SIZES->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EncodeRepairBlock)->NB_FEC_SIZES->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeTenPercentLoss)->NB_FEC_SIZES->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeN54)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
