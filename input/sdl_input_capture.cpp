@@ -40,6 +40,7 @@ uint32_t input_window_id(const SDL_Event& event) {
         case SDL_MOUSEWHEEL: return event.wheel.windowID;
         case SDL_KEYDOWN:
         case SDL_KEYUP: return event.key.windowID;
+        case SDL_WINDOWEVENT: return event.window.windowID;
         default: return 0;
     }
 }
@@ -145,6 +146,7 @@ size_t SdlInputCapture::record(const SDL_Event& event) {
         case SDL_MOUSEWHEEL: return record_wheel(event.wheel);
         case SDL_KEYDOWN:
         case SDL_KEYUP: return record_key(event.key);
+        case SDL_WINDOWEVENT: return event.window.event == SDL_WINDOWEVENT_FOCUS_LOST ? release_buttons() : 0;
         default: return 0;
     }
 }
@@ -178,6 +180,14 @@ size_t SdlInputCapture::record_button(const SDL_MouseButtonEvent& button) {
     if (mask == buttons_) return 0;
     buttons_ = mask;
     return append(InputEvent::mouse_buttons(mask)) ? 1 : 0;
+}
+
+size_t SdlInputCapture::release_buttons() {
+    // A button released after the window lost focus reaches another window;
+    // without this the remote would keep it held (a drag that never ends).
+    if (buttons_ == 0) return 0;
+    buttons_ = 0;
+    return append(InputEvent::mouse_buttons(0)) ? 1 : 0;
 }
 
 size_t SdlInputCapture::record_wheel(const SDL_MouseWheelEvent& wheel) {

@@ -38,7 +38,8 @@ public:
 
     // Builds the records for one SDL event, whatever its window, and returns
     // how many were appended. Does nothing unless running. The event watch
-    // calls it after its filters.
+    // calls it after its filters. Losing the keyboard focus releases the
+    // buttons still held; SDL itself sends key-ups for held keys then.
     size_t record(const SDL_Event& event);
 
     // Records lost because the pending queue was full.
@@ -54,6 +55,7 @@ private:
     size_t record_button(const SDL_MouseButtonEvent& button);
     size_t record_wheel(const SDL_MouseWheelEvent& wheel);
     size_t record_key(const SDL_KeyboardEvent& key);
+    size_t release_buttons();
 
     std::atomic<bool> running_{false};
     // Written by start only, while the watch is not installed.

@@ -119,6 +119,22 @@ TEST_F(SdlInputCaptureTest, ButtonMaskTracksEveryButtonChange) {
     EXPECT_EQ(sent_[3].y, 0);
 }
 
+TEST_F(SdlInputCaptureTest, LosingFocusReleasesHeldButtons) {
+    button(SDL_BUTTON_LEFT, true);
+    button(SDL_BUTTON_MIDDLE, true);
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = id();
+    e.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+    push(e);
+    push(e);  // nothing held any more: no record
+    ASSERT_EQ(sent_.size(), 3u);
+    EXPECT_EQ(sent_[2].type, InputEventType::mouse_buttons);
+    EXPECT_EQ(sent_[2].buttons, 0);
+    button(SDL_BUTTON_LEFT, false);  // the late release changes nothing
+    EXPECT_EQ(sent_.size(), 3u);
+}
+
 TEST_F(SdlInputCaptureTest, MotionIsRelativeClampedAndCarriesTheMask) {
     button(SDL_BUTTON_LEFT, true);
     motion(5, -7);
