@@ -37,8 +37,14 @@ bool SdlAudioPlayer::initialize(uint32_t sample_rate, uint32_t channels) {
     }
     audio_subsystem_held_ = true;
 
+    // The ring outlives re-initialisation when its size stays the same, so a
+    // late push from a network thread never lands in freed memory.
     const size_t capacity = static_cast<size_t>(sample_rate_) * k_ring_ms / 1000 * channels_;
-    ring_ = std::make_unique<SampleRing>(capacity);
+    if (ring_ && ring_->capacity() == capacity) {
+        ring_->reset();
+    } else {
+        ring_ = std::make_unique<SampleRing>(capacity);
+    }
     device_frames_.store(0, std::memory_order_relaxed);
 
     spdlog::info("SdlAudioPlayer: exclusive mode is not available on Linux, using shared output");
@@ -58,7 +64,6 @@ bool SdlAudioPlayer::initialize(uint32_t sample_rate, uint32_t channels) {
     if (device_ == 0) {
         spdlog::error("SdlAudioPlayer: no default audio output: {}", SDL_GetError());
         spdlog::error("SdlAudioPlayer: failed to get audio device");
-        ring_.reset();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         audio_subsystem_held_ = false;
         return false;
@@ -80,7 +85,7 @@ bool SdlAudioPlayer::start() {
 
     SDL_PauseAudioDevice(device_, 0);
     if (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_PLAYING) {
-        spdlog::error("SdlAudioPlayer: Start failed: {}", SDL_GetError());
+        spdlog::error("SdlAudioPlayer: Start failed: the audio device is no longer available");
         running_.store(false);
         return false;
     }

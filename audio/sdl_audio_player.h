@@ -19,7 +19,8 @@ namespace nb {
 //
 // initialize, start, stop, shutdown and destruction belong to the session's
 // control thread; push_samples may come from any number of network threads
-// between a successful initialize and shutdown.
+// at any time except during initialize; it is ignored while the player is
+// not initialised.
 class SdlAudioPlayer final : public IAudioSink {
 public:
     // 10 ms at 48 kHz: small enough for low latency, large enough that a
