@@ -90,9 +90,12 @@ TEST_F(SdlAudioPlayerTest, LifecycleCallsAndTheirLogLines) {
 TEST_F(SdlAudioPlayerTest, ReinitialisingReplacesTheDeviceWithoutLeakingTheSubsystem) {
     SdlAudioPlayer player;
     ASSERT_TRUE(player.initialize(48000, 2));
+    const std::vector<float> queued(2000, 0.5f);
+    player.push_samples(queued.data(), 1000);
     ASSERT_TRUE(player.start());
     ASSERT_TRUE(player.initialize(48000, 2));
     EXPECT_FALSE(player.is_running());
+    EXPECT_EQ(player.ring_fill_samples(), 0u);  // audio from before never plays on the new device
     EXPECT_TRUE(player.start());
     player.shutdown();
     player.shutdown();
