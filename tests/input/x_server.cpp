@@ -9,96 +9,56 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
-
 extern char** environ;
 
 namespace nb::test {
 namespace {
 
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-            posix_spawn_file_actions_t* actions) {
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e != nullptr; ++e) {
-        bool replaced = false;
-        for (const std::string& x : extra_env) {
-            const auto eq = x.find('=');
-            if (std::strncmp(*e, x.c_str(), eq + 1) == 0) replaced = true;
-        }
-        if (!replaced) env_strings.emplace_back(*e);
-    }
-    env_strings.insert(env_strings.end(), extra_env.begin(), extra_env.end());
-    std::vector<char*> envp;
-    for (std::string& s : env_strings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (std::string& s : args) argp.push_back(s.data());
-    argp.push_back(nullptr);
+pid_t spawn(std::vector<std::string> argv, const posix_spawn_file_actions_t* actions) {
+    std::vector<char*> args;
+    for (std::string& s : argv) args.push_back(s.data());
+    args.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argp[0], actions, nullptr, argp.data(), envp.data()) != 0) return -1;
-    return pid;
+    return posix_spawnp(&pid, args[0], actions, nullptr, args.data(), environ) == 0 ? pid : -1;
 }
 
 }  // namespace
 
 XServer::~XServer() {
-    stop();
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
 }
 
-bool XServer::start() {
+std::string XServer::start() {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        error_ = "pipe failed";
-        return false;
-    }
+    if (pipe2(fds, O_CLOEXEC) != 0) return {};
     // Only the write end, duplicated without close-on-exec, reaches Xvfb.
-    constexpr int k_child_fd = 3;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], k_child_fd);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_ = spawn({"Xvfb", "-displayfd", std::to_string(k_child_fd), "-screen", "0", "800x600x24", "-nolisten",
-                  "tcp", "-noreset"},
-                 {}, &actions);
+    // -noreset: the server would drop setxkbmap's layout once it disconnects.
+    pid_ = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"}, &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
-    if (pid_ < 0) {
-        close(fds[0]);
-        error_ = "Xvfb could not be started";
-        return false;
-    }
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
-    while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+    while (pid_ > 0 && number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
         char buf[16];
         const ssize_t n = read(fds[0], buf, sizeof buf);
         if (n <= 0) break;
         number.append(buf, static_cast<size_t>(n));
     }
     close(fds[0]);
-    if (number.empty() || number.find('\n') == std::string::npos) {
-        error_ = "Xvfb did not report a display";
-        stop();
-        return false;
-    }
-    display_ = ":" + number.substr(0, number.find('\n'));
-    return true;
+    const auto end = number.find('\n');
+    return end == std::string::npos || end == 0 ? std::string{} : ":" + number.substr(0, end);
 }
 
-void XServer::stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
+int run_program(const std::vector<std::string>& argv) {
+    const pid_t pid = spawn(argv, nullptr);
     int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-}
-
-int XServer::run(const std::vector<std::string>& argv) const {
-    const pid_t pid = spawn(argv, {"DISPLAY=" + display_}, nullptr);
-    if (pid < 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -1,5 +1,5 @@
-// A private Xvfb for tests that need a real X server, and a runner for the
-// X tools (xdotool, setxkbmap) pointed at it.
+// A private Xvfb for tests that change server state (the keyboard layout),
+// so they never disturb a shared display.
 #pragma once
 
 #include <sys/types.h>
@@ -16,22 +16,16 @@ public:
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
 
-    // Starts Xvfb on a display it picks itself. False, with `error()` set,
-    // when Xvfb is missing or does not come up within 10 s.
-    bool start();
-    void stop();
-
-    const std::string& display() const { return display_; }
-    const std::string& error() const { return error_; }
-
-    // Runs a program with DISPLAY set to this server and waits for it.
-    // Returns its exit status, or -1 when it could not be run.
-    int run(const std::vector<std::string>& argv) const;
+    // Starts Xvfb on a display it picks itself and returns that display
+    // (":N"), or an empty string when Xvfb is missing or does not come up.
+    std::string start();
 
 private:
     pid_t pid_ = -1;
-    std::string display_;
-    std::string error_;
 };
+
+// Runs a program (searched in PATH, with this process's environment) and
+// waits for it. Returns its exit status, or -1 when it could not be run.
+int run_program(const std::vector<std::string>& argv);
 
 }  // namespace nb::test
