@@ -102,37 +102,51 @@ __attribute__((target("avx2"))) void xor_sum_avx2(uint8_t* dst, std::span<const 
     if (body != bytes) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + tail_at), tail);
 }
 
-__attribute__((target("avx2"))) void mul_add_avx2(uint8_t* dst, const uint8_t* src, uint8_t c, size_t bytes) {
-    const __m256i low = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::low_nibble_products(c))));
-    const __m256i high = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::high_nibble_products(c))));
+__attribute__((target("avx2"), always_inline)) inline __m256i gf_mul32(__m256i x, __m256i low, __m256i high) {
     const __m256i mask = _mm256_set1_epi8(0x0F);
-    size_t i = 0;
-    for (; i + 32 <= bytes; i += 32) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-        const __m256i lo = _mm256_shuffle_epi8(low, _mm256_and_si256(x, mask));
-        const __m256i hi = _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi64(x, 4), mask));
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_xor_si256(d, _mm256_xor_si256(lo, hi)));
+    const __m256i lo = _mm256_shuffle_epi8(low, _mm256_and_si256(x, mask));
+    const __m256i hi = _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi64(x, 4), mask));
+    return _mm256_xor_si256(lo, hi);
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i nibble_table(const uint8_t* table) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
+// Both routines below finish a ragged end with one overlapping chunk that is
+// computed from the original bytes before the body is written, so the
+// overlap receives the same result twice rather than being applied twice.
+__attribute__((target("avx2"))) void mul_add_avx2(uint8_t* dst, const uint8_t* src, uint8_t c, size_t bytes) {
+    if (bytes < 32) {
+        mul_add_portable(dst, src, c, bytes);
+        return;
     }
-    mul_add_portable(dst + i, src + i, c, bytes - i);
+    const __m256i low = nibble_table(Gf256::low_nibble_products(c));
+    const __m256i high = nibble_table(Gf256::high_nibble_products(c));
+    const size_t body = bytes & ~size_t{31};
+    const size_t tail_at = bytes - 32;
+    const __m256i tail = _mm256_xor_si256(load(dst + tail_at), gf_mul32(load(src + tail_at), low, high));
+    for (size_t i = 0; i < body; i += 32) {
+        const __m256i product = gf_mul32(load(src + i), low, high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_xor_si256(load(dst + i), product));
+    }
+    if (body != bytes) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + tail_at), tail);
 }
 
 __attribute__((target("avx2"))) void mul_in_place_avx2(uint8_t* dst, uint8_t c, size_t bytes) {
-    const __m256i low = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::low_nibble_products(c))));
-    const __m256i high = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(Gf256::high_nibble_products(c))));
-    const __m256i mask = _mm256_set1_epi8(0x0F);
-    size_t i = 0;
-    for (; i + 32 <= bytes; i += 32) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
-        const __m256i lo = _mm256_shuffle_epi8(low, _mm256_and_si256(x, mask));
-        const __m256i hi = _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi64(x, 4), mask));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_xor_si256(lo, hi));
+    if (bytes < 32) {
+        mul_in_place_portable(dst, c, bytes);
+        return;
     }
-    mul_in_place_portable(dst + i, c, bytes - i);
+    const __m256i low = nibble_table(Gf256::low_nibble_products(c));
+    const __m256i high = nibble_table(Gf256::high_nibble_products(c));
+    const size_t body = bytes & ~size_t{31};
+    const size_t tail_at = bytes - 32;
+    const __m256i tail = gf_mul32(load(dst + tail_at), low, high);
+    for (size_t i = 0; i < body; i += 32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), gf_mul32(load(dst + i), low, high));
+    }
+    if (body != bytes) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + tail_at), tail);
 }
 
 #endif

@@ -34,7 +34,6 @@ public:
 private:
     static constexpr uint32_t k_none = 0xFFFFFFFFu;
     static constexpr uint32_t k_dense_flag = 0x80000000u;
-    enum HeavyOpKind : uint8_t { k_from_binary = 0, k_from_heavy = 1, k_scale = 2 };
     enum ColumnState : uint8_t { k_unresolved = 0, k_peeled = 1, k_inactive = 2 };
 
     void load_rows(std::span<const uint32_t> row_ids);
@@ -88,24 +87,21 @@ private:
     uint32_t bin_count_ = 0;
     std::vector<uint32_t> bin_order_;
     std::vector<std::pair<uint32_t, uint32_t>> bin_ops_;  // (target, source)
+    std::vector<uint32_t> column_order_;  // elimination order of the unknowns
     std::vector<uint32_t> pivot_row_;  // per unknown, or k_none for free ones
     std::vector<uint32_t> pivot_sequence_;  // unknowns with a binary pivot, ascending
     std::vector<uint32_t> free_unknowns_;
 
-    struct HeavyOp {
-        uint8_t target;
-        HeavyOpKind kind;
-        uint8_t coefficient;
-        uint32_t source;
-    };
     std::vector<uint8_t> heavy_coef_;
-    std::vector<HeavyOp> heavy_ops_;
+    std::vector<uint8_t> heavy_combo_;  // per heavy row: coefficient of each pivot's value
     std::vector<uint32_t> heavy_of_free_;
 
     // compute() scratch.
     BlockBuffer values_;
     std::vector<const uint8_t*> sources_;
+    std::vector<uint8_t> bin_is_pivot_;
     std::vector<uint32_t> op_start_;
+    std::vector<uint32_t> op_cursor_;
     std::vector<uint32_t> op_sources_;
 };
 

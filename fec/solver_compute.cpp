@@ -10,12 +10,11 @@ namespace nb::fec {
 bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes) {
     const size_t bytes = block_bytes;
     const auto symbol = [&](uint32_t column) { return symbols + static_cast<size_t>(column) * bytes; };
-    // Scratch: one value per binary row, six heavy rows, one accumulator.
-    uint8_t* scratch = values_.reserve((static_cast<size_t>(bin_count_) + k_heavy_rows + 1) * bytes);
+    // Scratch: one value per binary row and one accumulator.
+    uint8_t* scratch = values_.reserve((static_cast<size_t>(bin_count_) + 1) * bytes);
     if (scratch == nullptr) return false;
     const auto value = [&](uint32_t row) { return scratch + static_cast<size_t>(row) * bytes; };
-    const auto heavy_value = [&](uint32_t row) { return value(bin_count_ + row); };
-    uint8_t* acc = value(bin_count_ + k_heavy_rows);
+    uint8_t* acc = value(bin_count_);
 
     // 1. Peeled columns, ignoring the unknowns of the dense phase for now.
     for (const uint32_t column : peel_order_) {
@@ -31,7 +30,7 @@ bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols,
 
     // 2. Right-hand sides of the binary rows that ended up as pivots; the
     // others reduced to nothing and are never read.
-    std::vector<uint8_t>& is_pivot = row_is_pivot_;  // reused: indexed by binary row now
+    std::vector<uint8_t>& is_pivot = bin_is_pivot_;
     is_pivot.assign(bin_count_, 0);
     for (const uint32_t j : pivot_sequence_) is_pivot[pivot_row_[j]] = 1;
     uint32_t dense_base = bin_count_ - params_.dense_count;
@@ -78,7 +77,7 @@ bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols,
     for (uint32_t i = 0; i < bin_count_; ++i) op_start_[i + 1] += op_start_[i];
     op_sources_.resize(op_start_[bin_count_]);
     {
-        std::vector<uint32_t>& cursor = row_left_;  // reused
+        std::vector<uint32_t>& cursor = op_cursor_;
         cursor.assign(op_start_.begin(), op_start_.end() - 1);
         for (const auto& op : bin_ops_) {
             if (is_pivot[op.first]) op_sources_[cursor[op.first]++] = op.second;
@@ -93,17 +92,16 @@ bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols,
         xor_sum(value(row), sources_, bytes);
     }
 
-    // 4. Heavy rows, for the columns no binary row could pin down.
-    for (uint32_t r = 0; r < k_heavy_rows; ++r) std::memset(heavy_value(r), 0, bytes);
-    for (const HeavyOp& op : heavy_ops_) {
-        switch (op.kind) {
-        case k_from_binary: mul_add(heavy_value(op.target), value(op.source), op.coefficient, bytes); break;
-        case k_from_heavy: mul_add(heavy_value(op.target), heavy_value(op.source), op.coefficient, bytes); break;
-        case k_scale: mul_in_place(heavy_value(op.target), op.coefficient, bytes); break;
-        }
-    }
+    // 4. Free columns, each a GF(256) combination of pivot values that the
+    // heavy rows determined.
+    const auto pivots = static_cast<uint32_t>(pivot_sequence_.size());
     for (size_t f = 0; f < free_unknowns_.size(); ++f) {
-        std::memcpy(symbol(unknown_column(free_unknowns_[f])), heavy_value(heavy_of_free_[f]), bytes);
+        uint8_t* target = symbol(unknown_column(free_unknowns_[f]));
+        const uint8_t* combo = heavy_combo_.data() + static_cast<size_t>(heavy_of_free_[f]) * pivots;
+        std::memset(target, 0, bytes);
+        for (uint32_t s = 0; s < pivots; ++s) {
+            if (combo[s] != 0) mul_add(target, value(pivot_row_[pivot_sequence_[s]]), combo[s], bytes);
+        }
     }
 
     // 5. Back-substitution: each pivot row only refers to free columns and
@@ -124,8 +122,6 @@ bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols,
     }
 
     // 6. Peeled columns again, now with every other column of their row known.
-    const uint32_t n = params_.block_count;
-    (void)n;
     for (const uint32_t column : peel_order_) {
         const uint32_t r = col_aux_[column];
         sources_.clear();

@@ -221,8 +221,17 @@ bool Solver::eliminate_binary() {
     pivot_row_.assign(unknowns_, k_none);
     pivot_sequence_.clear();
     free_unknowns_.clear();
-    uint32_t rank = 0;
+    // The heavy columns go last: pivots found before them never touch the
+    // heavy rows, which keeps the GF(256) work on block data small.
+    const uint32_t heavy_first = params_.mix_count - params_.heavy_cols;
+    column_order_.clear();
     for (uint32_t j = 0; j < unknowns_; ++j) {
+        if (j < heavy_first || j >= params_.mix_count) column_order_.push_back(j);
+    }
+    for (uint32_t j = heavy_first; j < params_.mix_count; ++j) column_order_.push_back(j);
+
+    uint32_t rank = 0;
+    for (const uint32_t j : column_order_) {
         const uint32_t word = j / 64;
         const uint64_t mask = uint64_t{1} << (j % 64);
         uint32_t found = k_none;
@@ -258,15 +267,20 @@ bool Solver::eliminate_binary() {
 bool Solver::eliminate_heavy() {
     const uint32_t m = params_.mix_count;
     const uint32_t hc = params_.heavy_cols;
+    const auto pivots = static_cast<uint32_t>(pivot_sequence_.size());
     heavy_coef_.assign(static_cast<size_t>(k_heavy_rows) * unknowns_, 0);
     for (uint32_t r = 0; r < k_heavy_rows; ++r) {
         for (uint32_t j = 0; j < hc; ++j) heavy_row(r)[m - hc + j] = tables::heavy_coefficients[r][j];
     }
-    heavy_ops_.clear();
+    // heavy_combo_ row r says which multiples of the pivot rows' values
+    // make up heavy row r's right-hand side as the elimination goes on.
+    heavy_combo_.assign(static_cast<size_t>(k_heavy_rows) * pivots, 0);
+    const auto combo = [&](uint32_t r) { return heavy_combo_.data() + static_cast<size_t>(r) * pivots; };
+
     // Clear every pivot column from the heavy rows so only free columns remain.
-    for (const uint32_t j : pivot_sequence_) {
-        const uint32_t pivot = pivot_row_[j];
-        const uint64_t* bits = bin_row(pivot);
+    for (uint32_t s = 0; s < pivots; ++s) {
+        const uint32_t j = pivot_sequence_[s];
+        const uint64_t* bits = bin_row(pivot_row_[j]);
         for (uint32_t r = 0; r < k_heavy_rows; ++r) {
             uint8_t* h = heavy_row(r);
             const uint8_t c = h[j];
@@ -274,9 +288,11 @@ bool Solver::eliminate_heavy() {
             for (uint32_t w = 0; w < words_; ++w) {
                 for (uint64_t x = bits[w]; x != 0; x &= x - 1) h[w * 64 + std::countr_zero(x)] ^= c;
             }
-            heavy_ops_.push_back({static_cast<uint8_t>(r), k_from_binary, c, pivot});
+            combo(r)[s] ^= c;
         }
     }
+    // Gauss-Jordan over the free columns, carrying the combinations along,
+    // so each free column ends up as one combination of pivot values.
     heavy_of_free_.assign(free_unknowns_.size(), k_none);
     bool used[k_heavy_rows] = {};
     for (size_t f = 0; f < free_unknowns_.size(); ++f) {
@@ -287,15 +303,17 @@ bool Solver::eliminate_heavy() {
         }
         if (chosen == k_none) return false;
         uint8_t* h = heavy_row(chosen);
+        uint8_t* hc_row = combo(chosen);
         const uint8_t inverse = Gf256::inv(h[j]);
         for (const uint32_t g : free_unknowns_) h[g] = Gf256::mul(h[g], inverse);
-        heavy_ops_.push_back({static_cast<uint8_t>(chosen), k_scale, inverse, 0});
+        for (uint32_t s = 0; s < pivots; ++s) hc_row[s] = Gf256::mul(hc_row[s], inverse);
         for (uint32_t r = 0; r < k_heavy_rows; ++r) {
             uint8_t* other = heavy_row(r);
             const uint8_t c = other[j];
             if (r == chosen || c == 0) continue;
             for (const uint32_t g : free_unknowns_) other[g] ^= Gf256::mul(c, h[g]);
-            heavy_ops_.push_back({static_cast<uint8_t>(r), k_from_heavy, c, chosen});
+            uint8_t* oc = combo(r);
+            for (uint32_t s = 0; s < pivots; ++s) oc[s] ^= Gf256::mul(c, hc_row[s]);
         }
         used[chosen] = true;
         heavy_of_free_[f] = chosen;
@@ -309,8 +327,9 @@ size_t Solver::retained_bytes() const {
            bytes(row_left_) + bytes(row_xor_) + bytes(row_is_pivot_) + bytes(col_state_) + bytes(col_aux_) +
            bytes(peel_order_) + bytes(inactive_cols_) + bytes(ready_) + bytes(pairs_) + bytes(col_vec_) +
            bytes(bin_bits_) + bytes(bin_source_) + bytes(bin_order_) + bytes(bin_ops_) + bytes(pivot_row_) +
-           bytes(pivot_sequence_) + bytes(free_unknowns_) + bytes(heavy_coef_) + bytes(heavy_ops_) +
-           bytes(heavy_of_free_) + values_.capacity() + bytes(sources_) + bytes(op_start_) + bytes(op_sources_);
+           bytes(pivot_sequence_) + bytes(free_unknowns_) + bytes(heavy_coef_) + bytes(heavy_combo_) + bytes(column_order_) +
+           bytes(heavy_of_free_) + values_.capacity() + bytes(sources_) + bytes(bin_is_pivot_) + bytes(op_start_) + bytes(op_cursor_) +
+           bytes(op_sources_);
 }
 
 }  // namespace nb::fec
