@@ -175,6 +175,31 @@ TEST_F(X11InputCaptureUs, ButtonsWheelAndRelativeMotion) {
     })) << "moved " << dx << "," << dy;
 }
 
+// Alt-Tab away with a key and a button held: the remote must not keep them.
+TEST_F(X11InputCaptureUs, LosingFocusReleasesHeldKeysAndButtons) {
+    ASSERT_EQ(xdotool({"keydown", "a"}), 0);
+    ASSERT_EQ(xdotool({"mousedown", "1"}), 0);
+    ASSERT_TRUE(pump_until([&] { return sent_.size() >= 2; }));
+    SDL_Window* other = SDL_CreateWindow("other", 400, 0, 100, 100, SDL_WINDOW_SHOWN);
+    ASSERT_NE(other, nullptr);
+    EXPECT_TRUE(pump_until([&] {
+        SDL_SetWindowInputFocus(other);
+        return sent_.size() >= 4;
+    })) << sent_.size() << " records";
+    xdotool({"keyup", "a"});
+    xdotool({"mouseup", "1"});
+    SDL_DestroyWindow(other);
+    ASSERT_GE(sent_.size(), 4u);
+    int key_ups = 0;
+    int releases = 0;
+    for (size_t i = 2; i < sent_.size(); ++i) {
+        key_ups += sent_[i].type == InputEventType::key_up && sent_[i].virtual_key() == 0x41;
+        releases += sent_[i].type == InputEventType::mouse_buttons && sent_[i].buttons == 0;
+    }
+    EXPECT_EQ(key_ups, 1);
+    EXPECT_EQ(releases, 1);
+}
+
 TEST_F(X11InputCaptureFr, AzertyKeysFollowTheLayout) {
     // 'a' sits where a US keyboard has Q, 'm' where it has ';'; the digit
     // row types '&' unshifted but stays VK_1.
