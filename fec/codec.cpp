@@ -29,7 +29,7 @@ CodecResult Codec::set_sizes(uint64_t message_bytes, uint32_t block_bytes) {
     message_bytes_ = message_bytes;
     block_bytes_ = block_bytes;
     final_bytes_ = static_cast<uint32_t>(message_bytes - (count - 1) * block_bytes);
-    symbols_ready_ = false;
+    symbols_state_ = Symbols::none;
     solved_ = false;
     row_ids_.clear();
     row_data_.clear();
@@ -69,7 +69,7 @@ CodecResult Codec::init_encoder(std::span<const uint8_t> message, uint32_t block
     // Originals are rebuilt from the symbols too, so the caller's buffer is
     // not needed after this returns.
     row_data_.clear();
-    symbols_ready_ = true;
+    symbols_state_ = Symbols::complete;
     solved_ = true;
     return CodecResult::success;
 }
@@ -96,7 +96,7 @@ void Codec::write_block(uint32_t block_id, uint8_t* out, size_t bytes) const {
 
 CodecResult Codec::encode(uint32_t block_id, std::span<uint8_t> out, uint32_t& written) const {
     written = 0;
-    if (!encoder_ || !symbols_ready_ || out.data() == nullptr) return CodecResult::invalid_input;
+    if (!encoder_ || symbols_state_ != Symbols::complete || out.data() == nullptr) return CodecResult::invalid_input;
     const uint32_t length = block_length(block_id);
     if (out.size() < length) return CodecResult::invalid_input;
     write_block(block_id, out.data(), length);
@@ -176,23 +176,39 @@ CodecResult Codec::decode(uint32_t block_id, std::span<const uint8_t> data) {
     return CodecResult::success;
 }
 
-bool Codec::ensure_symbols() {
-    if (symbols_ready_) return true;
-    uint8_t* symbols = symbols_.reserve(static_cast<size_t>(params_.column_count()) * block_bytes_);
-    if (symbols == nullptr) return false;
-    row_data_.resize(row_ids_.size());
-    for (uint32_t i = 0; i < row_ids_.size(); ++i) row_data_[i] = slot(i);
-    if (data_count_ == params_.block_count) {
-        // Every original arrived without a solve; the encoder's system gives the symbols.
-        for (uint32_t i = 0; i < params_.block_count; ++i) row_ids_[i] = i;
-        row_ids_.resize(params_.block_count);
-        row_data_.resize(params_.block_count);
-        for (uint32_t i = 0; i < params_.block_count; ++i) row_data_[i] = slot(data_slot_[i]);
-        if (!solver_.plan(params_, dense_, row_ids_)) return false;
+bool Codec::ensure_symbols(Symbols wanted) {
+    if (symbols_state_ == Symbols::none) {
+        uint8_t* symbols = symbols_.reserve(static_cast<size_t>(params_.column_count()) * block_bytes_);
+        if (symbols == nullptr) return false;
+        const uint32_t n = params_.block_count;
+        if (data_count_ == n) {
+            // Every original arrived, so decode() never solved; the
+            // encoder's system over those blocks gives the symbols.
+            row_ids_.resize(n);
+            for (uint32_t i = 0; i < n; ++i) row_ids_[i] = i;
+            if (!solver_.plan(params_, dense_, row_ids_)) return false;
+            row_data_.resize(n);
+            for (uint32_t i = 0; i < n; ++i) row_data_[i] = slot(data_slot_[i]);
+        } else {
+            row_data_.resize(row_ids_.size());
+            for (uint32_t i = 0; i < row_ids_.size(); ++i) row_data_[i] = slot(i);
+        }
+        if (!solver_.solve_unknowns(row_data_, symbols, block_bytes_)) return false;
+        symbols_state_ = Symbols::unknowns_solved;
     }
-    if (!solver_.compute(row_data_, symbols, block_bytes_)) return false;
-    symbols_ready_ = true;
+    if (wanted == Symbols::complete && symbols_state_ != Symbols::complete) {
+        solver_.finish_peeled(row_data_, symbols_.data(), block_bytes_);
+        symbols_state_ = Symbols::complete;
+    }
     return true;
+}
+
+void Codec::write_missing_block(uint32_t block_id, uint8_t* out, size_t bytes) {
+    if (symbols_state_ == Symbols::complete) {
+        write_block(block_id, out, bytes);
+    } else {
+        solver_.write_row(block_id, symbols_.data(), out, bytes, block_bytes_);
+    }
 }
 
 CodecResult Codec::recover(std::span<uint8_t> out) {
@@ -203,14 +219,16 @@ CodecResult Codec::recover(std::span<uint8_t> out) {
     if (!solved_) return CodecResult::need_more;
     const uint32_t n = params_.block_count;
     const bool missing = data_count_ < n;
-    if (missing && !ensure_symbols()) return CodecResult::out_of_memory;
+    // With few blocks missing, building just those from the solved
+    // unknowns beats finishing every intermediate symbol.
+    if (missing && !ensure_symbols(Symbols::unknowns_solved)) return CodecResult::out_of_memory;
     for (uint32_t i = 0; i < n; ++i) {
         uint8_t* target = out.data() + static_cast<size_t>(i) * block_bytes_;
         const uint32_t length = block_length(i);
         if (data_slot_[i] != k_no_slot) {
             std::memcpy(target, slot(data_slot_[i]), length);
         } else {
-            write_block(i, target, length);
+            write_missing_block(i, target, length);
         }
     }
     return CodecResult::success;
@@ -225,8 +243,8 @@ CodecResult Codec::recover_block(uint32_t block_id, std::span<uint8_t> out, uint
     if (data_slot_[block_id] != k_no_slot) {
         std::memcpy(out.data(), slot(data_slot_[block_id]), length);
     } else {
-        if (!ensure_symbols()) return CodecResult::out_of_memory;
-        write_block(block_id, out.data(), length);
+        if (!ensure_symbols(Symbols::unknowns_solved)) return CodecResult::out_of_memory;
+        write_missing_block(block_id, out.data(), length);
     }
     written = length;
     return CodecResult::success;
@@ -235,7 +253,7 @@ CodecResult Codec::recover_block(uint32_t block_id, std::span<uint8_t> out, uint
 CodecResult Codec::become_encoder() {
     if (encoder_) return CodecResult::success;
     if (!solved_) return CodecResult::need_more;
-    if (!ensure_symbols()) return CodecResult::out_of_memory;
+    if (!ensure_symbols(Symbols::complete)) return CodecResult::out_of_memory;
     encoder_ = true;
     return CodecResult::success;
 }

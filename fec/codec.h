@@ -63,7 +63,10 @@ private:
     CodecResult set_sizes(uint64_t message_bytes, uint32_t block_bytes);
     const uint8_t* slot(uint32_t index) const { return received_.data() + static_cast<size_t>(index) * block_bytes_; }
     bool seen_before(uint32_t block_id);
-    bool ensure_symbols();
+    // How far the intermediate symbols have been computed.
+    enum class Symbols { none, unknowns_solved, complete };
+    bool ensure_symbols(Symbols wanted);
+    void write_missing_block(uint32_t block_id, uint8_t* out, size_t bytes);
     void write_block(uint32_t block_id, uint8_t* out, size_t bytes) const;
     uint32_t block_length(uint32_t block_id) const {
         return block_id == params_.block_count - 1 ? final_bytes_ : block_bytes_;
@@ -79,7 +82,7 @@ private:
 
     // Intermediate symbols, column_count() blocks.
     BlockBuffer symbols_;
-    bool symbols_ready_ = false;
+    Symbols symbols_state_ = Symbols::none;
 
     // Decoder: received blocks in arrival order, their ids, and where each
     // original block landed.

@@ -28,6 +28,16 @@ public:
     // the block of row_ids[i]. False if scratch memory could not be had.
     bool compute(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes);
 
+    // compute() in two steps. The first leaves the mix and inactive columns
+    // final and each peeled column holding only its share from the blocks;
+    // write_row() can build any block from that state, which is cheaper
+    // than finishing every column when only a few blocks are missing.
+    bool solve_unknowns(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes);
+    void finish_peeled(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes);
+    // Block `block_id` (first `bytes` bytes) from symbols in the state
+    // solve_unknowns() left them in; stride is the full block size.
+    void write_row(uint32_t block_id, const uint8_t* symbols, uint8_t* out, size_t bytes, size_t stride);
+
     // Bytes of heap the solver holds for reuse.
     size_t retained_bytes() const;
 
@@ -100,6 +110,7 @@ private:
     BlockBuffer values_;
     std::vector<const uint8_t*> sources_;
     std::vector<uint8_t> bin_is_pivot_;
+    std::vector<uint64_t> row_bits_;
     std::vector<uint32_t> op_start_;
     std::vector<uint32_t> op_cursor_;
     std::vector<uint32_t> op_sources_;

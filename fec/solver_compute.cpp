@@ -3,11 +3,18 @@
 #include <cstring>
 
 #include "fec/block_ops.h"
+#include "fec/block_row.h"
 #include "fec/solver.h"
 
 namespace nb::fec {
 
 bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes) {
+    if (!solve_unknowns(row_data, symbols, block_bytes)) return false;
+    finish_peeled(row_data, symbols, block_bytes);
+    return true;
+}
+
+bool Solver::solve_unknowns(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes) {
     const size_t bytes = block_bytes;
     const auto symbol = [&](uint32_t column) { return symbols + static_cast<size_t>(column) * bytes; };
     // Scratch: one value per binary row and one accumulator.
@@ -120,8 +127,13 @@ bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols,
         }
         xor_sum(symbol(unknown_column(j)), sources_, bytes);
     }
+    return true;
+}
 
-    // 6. Peeled columns again, now with every other column of their row known.
+void Solver::finish_peeled(std::span<const uint8_t* const> row_data, uint8_t* symbols, size_t block_bytes) {
+    const size_t bytes = block_bytes;
+    const auto symbol = [&](uint32_t column) { return symbols + static_cast<size_t>(column) * bytes; };
+    // Peeled columns again, now with every other column of their row known.
     for (const uint32_t column : peel_order_) {
         const uint32_t r = col_aux_[column];
         sources_.clear();
@@ -133,7 +145,31 @@ bool Solver::compute(std::span<const uint8_t* const> row_data, uint8_t* symbols,
         for (int k = 0; k < 3; ++k) sources_.push_back(symbol(row_mix_[static_cast<size_t>(r) * 3 + k]));
         xor_sum(symbol(column), sources_, bytes);
     }
-    return true;
+}
+
+void Solver::write_row(uint32_t block_id, const uint8_t* symbols, uint8_t* out, size_t bytes, size_t stride) {
+    const auto symbol = [&](uint32_t column) { return symbols + static_cast<size_t>(column) * stride; };
+    const BlockRow row = BlockRow::for_id(params_, block_id);
+    // The row in terms of the unknowns: its own mix and inactive columns,
+    // plus what each of its peeled columns stands for.
+    row_bits_.assign(words_, 0);
+    sources_.clear();
+    for (const uint32_t m : row.mix_columns(params_)) row_bits_[m / 64] ^= uint64_t{1} << (m % 64);
+    row.for_each_peel_column(params_, [&](uint32_t c) {
+        if (col_state_[c] == k_inactive) {
+            row_bits_[col_aux_[c] / 64] ^= uint64_t{1} << (col_aux_[c] % 64);
+            return;
+        }
+        sources_.push_back(symbol(c));
+        const uint64_t* v = vec(c);
+        for (uint32_t w = 0; w < words_; ++w) row_bits_[w] ^= v[w];
+    });
+    for (uint32_t w = 0; w < words_; ++w) {
+        for (uint64_t x = row_bits_[w]; x != 0; x &= x - 1) {
+            sources_.push_back(symbol(unknown_column(w * 64 + static_cast<uint32_t>(std::countr_zero(x)))));
+        }
+    }
+    xor_sum(out, sources_, bytes);
 }
 
 }  // namespace nb::fec

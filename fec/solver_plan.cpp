@@ -328,7 +328,7 @@ size_t Solver::retained_bytes() const {
            bytes(peel_order_) + bytes(inactive_cols_) + bytes(ready_) + bytes(pairs_) + bytes(col_vec_) +
            bytes(bin_bits_) + bytes(bin_source_) + bytes(bin_order_) + bytes(bin_ops_) + bytes(pivot_row_) +
            bytes(pivot_sequence_) + bytes(free_unknowns_) + bytes(heavy_coef_) + bytes(heavy_combo_) + bytes(column_order_) +
-           bytes(heavy_of_free_) + values_.capacity() + bytes(sources_) + bytes(bin_is_pivot_) + bytes(op_start_) + bytes(op_cursor_) +
+           bytes(heavy_of_free_) + values_.capacity() + bytes(sources_) + bytes(bin_is_pivot_) + bytes(row_bits_) + bytes(op_start_) + bytes(op_cursor_) +
            bytes(op_sources_);
 }
 
