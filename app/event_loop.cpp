@@ -3,50 +3,74 @@
 #include <spdlog/spdlog.h>
 
 #include "app/shutdown_signal.h"
+#include "common/clock.h"
 #include "session/launcher.h"
+#include "video/renderer.h"
 
 namespace nb {
 
 namespace {
 
-void toggle_fullscreen(SDL_Window* window) {
-    const Uint32 flags = SDL_GetWindowFlags(window);
-    const bool fullscreen = (flags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_FULLSCREEN_DESKTOP)) != 0;
-    SDL_SetWindowFullscreen(window, fullscreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
-}
+// A frozen stream still gets its overlay redrawn, at most every 33 ms, once
+// no picture has been presented for 50 ms.
+constexpr int64_t k_overlay_refresh_after_present_us = 50000;
+constexpr int64_t k_overlay_refresh_spacing_us = 33000;
 
-void set_relative_mouse(bool on) {
-    if (SDL_SetRelativeMouseMode(on ? SDL_TRUE : SDL_FALSE) != 0) {
-        spdlog::warn("SDL_SetRelativeMouseMode failed: {}", SDL_GetError());
-    }
-}
+class EventLoop {
+public:
+    EventLoop(SDL_Window* window, Launcher& launcher) : window_(window), launcher_(launcher) {}
 
-// Returns true when the event asks the loop to end.
-bool handle_event(const SDL_Event& event, SDL_Window* window, Launcher& launcher) {
-    switch (event.type) {
-    case SDL_QUIT:
-        return true;
-    case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_RESIZED) {
-            spdlog::info("Window resized to {}x{}", event.window.data1, event.window.data2);
+    void run() {
+        bool quit = false;
+        while (!quit && launcher_.running()) {
+            if (shutdown_requested()) {
+                spdlog::info("Shutdown signal received — ending session");
+                break;
+            }
+            SDL_Event event;
+            while (SDL_PollEvent(&event)) {
+                if (handle(event)) quit = true;
+            }
+            SDL_Delay(1);
+            refresh_overlay();
         }
-        return false;
-    case SDL_MOUSEBUTTONDOWN:
-        if (!launcher.overlay_visible()) set_relative_mouse(true);
-        return false;
-    case SDL_KEYDOWN: {
-        const SDL_Keymod mods = static_cast<SDL_Keymod>(event.key.keysym.mod);
-        const bool shift = (mods & KMOD_SHIFT) != 0;
-        const bool alt = (mods & KMOD_ALT) != 0;
-        switch (event.key.keysym.sym) {
+    }
+
+private:
+    // Returns true when the event asks the loop to end.
+    bool handle(const SDL_Event& event) {
+        switch (event.type) {
+        case SDL_QUIT:
+            return true;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_RESIZED) {
+                spdlog::info("Window resized to {}x{}", event.window.data1, event.window.data2);
+                resize_renderer();
+            }
+            return false;
+        case SDL_MOUSEBUTTONDOWN:
+            if (!launcher_.overlay_visible()) set_relative_mouse(true);
+            return false;
+        case SDL_KEYDOWN:
+            handle_key(event.key.keysym);
+            return false;
+        default:
+            return false;
+        }
+    }
+
+    void handle_key(const SDL_Keysym& key) {
+        const bool shift = (key.mod & KMOD_SHIFT) != 0;
+        const bool alt = (key.mod & KMOD_ALT) != 0;
+        switch (key.sym) {
         case SDLK_ESCAPE:
             if (!shift && !alt) set_relative_mouse(false);
             break;
         case SDLK_RETURN:
-            if (shift && !alt) toggle_fullscreen(window);
+            if (shift && !alt) toggle_fullscreen();
             break;
         case SDLK_F11:
-            toggle_fullscreen(window);
+            toggle_fullscreen();
             break;
         case SDLK_m:
             if (shift && alt) set_relative_mouse(!SDL_GetRelativeMouseMode());
@@ -54,29 +78,62 @@ bool handle_event(const SDL_Event& event, SDL_Window* window, Launcher& launcher
         default:
             break;
         }
-        return false;
     }
-    default:
-        return false;
+
+    void set_relative_mouse(bool on) {
+        if (SDL_SetRelativeMouseMode(on ? SDL_TRUE : SDL_FALSE) != 0) {
+            spdlog::warn("SDL_SetRelativeMouseMode failed: {}", SDL_GetError());
+        }
+        launcher_.refresh_raw_input();
     }
-}
+
+    void toggle_fullscreen() {
+        const Uint32 flags = SDL_GetWindowFlags(window_);
+        const bool fullscreen = (flags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_FULLSCREEN_DESKTOP)) != 0;
+        SDL_SetWindowFullscreen(window_, fullscreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+        resize_renderer();
+    }
+
+    // The renderer draws in pixels, which on high-DPI screens exceed the
+    // window's size in screen units.
+    void resize_renderer() {
+        int width = 0;
+        int height = 0;
+        SDL_GL_GetDrawableSize(window_, &width, &height);
+        if (width <= 0 || height <= 0) return;
+        std::lock_guard lock(launcher_.render_lock());
+        if (IRenderer* renderer = launcher_.renderer()) {
+            renderer->resize(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+        }
+    }
+
+    void refresh_overlay() {
+        if (!launcher_.overlay_visible()) return;
+        const int64_t now = now_us();
+        if (now - launcher_.last_present_us() <= k_overlay_refresh_after_present_us ||
+            now - last_overlay_refresh_us_ <= k_overlay_refresh_spacing_us) {
+            return;
+        }
+        std::lock_guard lock(launcher_.render_lock());
+        if (IRenderer* renderer = launcher_.renderer()) {
+            if (!renderer->restore_snapshot()) renderer->clear();
+            renderer->bind_render_target();
+            launcher_.draw_overlay_locked();
+            renderer->present();
+        }
+        last_overlay_refresh_us_ = now;
+    }
+
+    SDL_Window* window_;
+    Launcher& launcher_;
+    int64_t last_overlay_refresh_us_ = 0;
+};
 
 }  // namespace
 
 void run_event_loop(SDL_Window* window, Launcher& launcher) {
     try {
-        bool quit = false;
-        while (!quit && launcher.running()) {
-            if (shutdown_requested()) {
-                spdlog::info("Shutdown signal received — ending session");
-                break;
-            }
-            SDL_Event event;
-            while (SDL_PollEvent(&event)) {
-                if (handle_event(event, window, launcher)) quit = true;
-            }
-            SDL_Delay(1);
-        }
+        EventLoop(window, launcher).run();
     } catch (const std::exception& e) {
         spdlog::critical("Event loop exception: {}", e.what());
     } catch (...) {

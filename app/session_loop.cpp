@@ -14,8 +14,11 @@
 #include "app/event_loop.h"
 #include "app/shutdown_signal.h"
 #include "common/logging.h"
+#include "input/input_capture.h"
+#include "input/input_window_context.h"
 #include "session/launcher.h"
 #include "ui/native_launcher.h"
+#include "video/gl_renderer.h"
 
 namespace nb {
 
@@ -34,6 +37,7 @@ StreamOutcome run_stream(const ConnectionParams& params) {
     }
     spdlog::debug("SDL2 initialized");
 
+    GlRenderer::prepare_window_attributes();
     spdlog::debug("Creating SDL window {}x{}", params.width, params.height);
     SDL_Window* window = SDL_CreateWindow("Nubora", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, params.width,
                                           params.height,
@@ -68,6 +72,14 @@ StreamOutcome run_stream(const ConnectionParams& params) {
         return StreamOutcome::fatal;
     }
 
+    // The input hook: records leave the moment SDL pumps their event, unless
+    // the overlay owns the input.
+    InputWindowContext input_context;
+    input_context.input_paused = [&launcher] { return launcher->overlay_visible(); };
+    input_context.on_input = [&launcher](IInputCapture&) { launcher->send_pending_input(); };
+    const bool hooked = attach_input_context(window, &input_context);
+    if (hooked) spdlog::info("Input hook attached to the streaming window for direct input handling");
+
     std::thread pipeline([&launcher] {
         try {
             launcher->run();
@@ -84,6 +96,7 @@ StreamOutcome run_stream(const ConnectionParams& params) {
     spdlog::info("Streaming session ended — cleaning up...");
     launcher->shutdown();
     pipeline.join();
+    if (hooked) detach_input_context(window);
     launcher.reset();
     SDL_DestroyWindow(window);
     SDL_Quit();

@@ -6,14 +6,32 @@
 #include <chrono>
 #include <future>
 
+#include "audio/audio_interfaces.h"
+#include "input/input_capture.h"
+#include "net/audio_packet_handler.h"
+#include "net/decryption.h"
+#include "net/depacketizer.h"
+#include "net/input_sender.h"
+#include "net/udp_receiver.h"
+#include "video/renderer.h"
+#include "video/video_decoder.h"
+
 namespace nb {
 
-Launcher::Launcher(LauncherTuning tuning) : tuning_(tuning), strand_(asio::make_strand(io_context_)) {}
+namespace {
+// Records one drain may carry; far above what 1 ms of input produces.
+constexpr size_t k_input_batch_reserve = 256;
+}  // namespace
+
+Launcher::Launcher(LauncherTuning tuning, SessionComponents components)
+    : tuning_(std::move(tuning)), components_(std::move(components)), strand_(asio::make_strand(io_context_)) {
+    run_loop_input_.reserve(k_input_batch_reserve);
+    window_input_.reserve(k_input_batch_reserve);
+}
 
 Launcher::~Launcher() { shutdown(); }
 
 bool Launcher::connect(const ConnectionParams& params, SDL_Window* window) {
-    (void)window;
     params_ = params;
     control_closed_.store(false);
     target_bitrate_.store(params.bitrate);
@@ -22,6 +40,16 @@ bool Launcher::connect(const ConnectionParams& params, SDL_Window* window) {
     if (!tcp_handshake(params)) {
         spdlog::error("Launcher: TCP handshake failed");
         return false;
+    }
+    if (!start_video_pipeline(params, window)) {
+        spdlog::error("Launcher: video pipeline failed to start");
+        return false;
+    }
+    if (!start_audio_pipeline(params)) {
+        spdlog::warn("Launcher: audio pipeline failed (continuing without audio)");
+    }
+    if (!start_input_pipeline(params, window)) {
+        spdlog::warn("Launcher: input pipeline failed (continuing without input)");
     }
 
     work_guard_.emplace(asio::make_work_guard(io_context_));
@@ -58,9 +86,38 @@ void Launcher::run() {
     spdlog::info("Launcher: entering main run loop");
     while (running_.load()) {
         if (stopping_.load()) break;
+        if (!overlay_visible_.load()) drain_and_send(run_loop_input_);
+        if (depacketizer_) depacketizer_->sweep_stale();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     spdlog::info("Launcher: run loop exited");
+}
+
+void Launcher::drain_and_send(std::vector<InputEvent>& scratch) {
+    if (!input_capture_ || !input_sender_) return;
+    if (input_capture_->drain(scratch) > 0) input_sender_->send_events(scratch);
+}
+
+void Launcher::send_pending_input() {
+    if (overlay_visible_.load() || stopping_.load()) return;
+    drain_and_send(window_input_);
+}
+
+void Launcher::refresh_raw_input() {
+    if (input_capture_ && input_capture_->running()) input_capture_->refresh();
+}
+
+void Launcher::set_overlay_draw(std::function<void()> draw) {
+    std::lock_guard lock(render_lock_);
+    overlay_draw_ = std::move(draw);
+}
+
+void Launcher::draw_overlay_locked() {
+    if (overlay_draw_) overlay_draw_();
+}
+
+uint64_t Launcher::audio_decrypt_failures() const {
+    return audio_handler_ ? audio_handler_->decrypt_failures() : 0;
 }
 
 void Launcher::close_control_socket() {
@@ -93,6 +150,12 @@ void Launcher::shutdown() {
     spdlog::info("Launcher: shutdown requested");
     running_.store(false);
 
+    // Sources first, so nothing new enters the pipelines.
+    if (input_sender_) input_sender_->stop();
+    if (input_capture_) input_capture_->stop();
+    if (audio_receiver_) audio_receiver_->stop();
+    if (video_receiver_) video_receiver_->stop();
+
     close_control_socket();
 
     work_guard_.reset();
@@ -103,6 +166,14 @@ void Launcher::shutdown() {
     if (control_socket_ && control_socket_->is_open()) {
         asio::error_code ignored;
         control_socket_->close(ignored);
+    }
+
+    if (audio_player_) audio_player_->stop();
+    if (audio_decoder_) audio_decoder_->shutdown();
+    {
+        std::lock_guard lock(render_lock_);
+        if (decoder_) decoder_->shutdown();
+        if (renderer_) renderer_->shutdown();
     }
     spdlog::info("Launcher: shutdown complete");
 }

@@ -16,15 +16,40 @@
 #include <vector>
 
 #include "app/connection_params.h"
+#include "input/input_event.h"
 #include "session/launcher_tuning.h"
 
 struct SDL_Window;
 
 namespace nb {
 
+class AudioPacketHandler;
+class Decryption;
+class Depacketizer;
+class IAudioDecoder;
+class IAudioSink;
+class IInputCapture;
+class IRenderer;
+class IVideoDecoder;
+class InputSender;
+class StatsReporter;
+class UdpReceiver;
+
+// Builds the platform components of a session; tests substitute fakes.
+struct SessionComponents {
+    std::function<std::unique_ptr<IRenderer>()> make_renderer;
+    std::function<std::unique_ptr<IVideoDecoder>()> make_decoder;
+    std::function<std::unique_ptr<IAudioDecoder>()> make_audio_decoder;
+    std::function<std::unique_ptr<IAudioSink>()> make_audio_player;
+    std::function<std::unique_ptr<IInputCapture>()> make_input_capture;
+
+    // OpenGL renderer, libavcodec decoder, Opus, SDL audio and SDL input.
+    static SessionComponents platform_defaults();
+};
+
 class Launcher {
 public:
-    explicit Launcher(LauncherTuning tuning = {});
+    explicit Launcher(LauncherTuning tuning = {}, SessionComponents components = SessionComponents::platform_defaults());
     ~Launcher();
     Launcher(const Launcher&) = delete;
     Launcher& operator=(const Launcher&) = delete;
@@ -33,7 +58,8 @@ public:
     // cause; whatever was created stays for shutdown.
     bool connect(const ConnectionParams& params, SDL_Window* window);
 
-    // Pipeline thread: returns once the session stops.
+    // Pipeline thread: drains input, sweeps stale frames; returns once the
+    // session stops.
     void run();
 
     // Idempotent, callable from any thread.
@@ -45,13 +71,34 @@ public:
     // Resolve, connect, authenticate and receive the session keys.
     bool tcp_handshake(const ConnectionParams& params);
 
+    // Hands the records the capture holds to the sender at once (the
+    // low-latency path of the window's input hook). Main thread.
+    void send_pending_input();
+
+    // Re-arms the input capture after relative mouse mode changed.
+    void refresh_raw_input();
+
+    // Replaces the overlay drawing callback under the render lock.
+    void set_overlay_draw(std::function<void()> draw);
+
+    // The render lock serialises every renderer and decoder call.
+    std::mutex& render_lock() { return render_lock_; }
+    // Null until the video pipeline started; use only under render_lock().
+    IRenderer* renderer() { return renderer_.get(); }
+    // Calls the overlay callback if one is set; caller holds render_lock().
+    void draw_overlay_locked();
+
     bool running() const { return running_.load(); }
+    int64_t last_present_us() const { return last_present_us_.load(); }
     const std::vector<uint8_t>& video_key() const { return video_key_; }
     const std::vector<uint8_t>& audio_key() const { return audio_key_; }
     const std::vector<uint8_t>& input_key() const { return input_key_; }
     uint64_t dropped_control_messages() const { return dropped_control_messages_.load(); }
     bool control_closed() const { return control_closed_.load(); }
     int32_t target_bitrate() const { return target_bitrate_.load(); }
+    void set_target_bitrate(int32_t kbps) { target_bitrate_.store(kbps); }
+    uint64_t audio_decrypt_failures() const;
+    uint64_t frames_presented() const { return frames_presented_.load(); }
 
     // The session's I/O context, for components that live on it.
     asio::io_context& io_context() { return io_context_; }
@@ -59,12 +106,20 @@ public:
     void set_overlay_visible(bool visible) { overlay_visible_.store(visible); }
     bool overlay_visible() const { return overlay_visible_.load(); }
 
+    IInputCapture* input_capture() { return input_capture_.get(); }
+
 private:
     using Strand = asio::strand<asio::io_context::executor_type>;
+
+    bool start_video_pipeline(const ConnectionParams& params, SDL_Window* window);
+    bool start_audio_pipeline(const ConnectionParams& params);
+    bool start_input_pipeline(const ConnectionParams& params, SDL_Window* window);
+    void on_frame(uint32_t frame_id, std::vector<uint8_t>&& access_unit, bool key_frame);
 
     void start_io_threads();
     void io_thread_body(unsigned index);
     void close_control_socket();
+    void drain_and_send(std::vector<InputEvent>& scratch);
 
     // Control write queue; every function below runs on the strand.
     void enqueue_control(std::shared_ptr<const std::string> message);
@@ -72,6 +127,7 @@ private:
     void on_control_written(const asio::error_code& error);
 
     LauncherTuning tuning_;
+    SessionComponents components_;
     asio::io_context io_context_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_guard_;
     std::vector<std::thread> io_threads_;
@@ -90,11 +146,35 @@ private:
     std::vector<uint8_t> audio_key_;
     std::vector<uint8_t> input_key_;
 
+    std::unique_ptr<Decryption> video_decryption_;
+    std::shared_ptr<UdpReceiver> video_receiver_;
+    std::unique_ptr<Depacketizer> depacketizer_;
+    std::unique_ptr<IVideoDecoder> decoder_;
+    std::unique_ptr<IRenderer> renderer_;
+
+    std::unique_ptr<Decryption> audio_decryption_;
+    std::shared_ptr<UdpReceiver> audio_receiver_;
+    std::unique_ptr<IAudioDecoder> audio_decoder_;
+    std::unique_ptr<IAudioSink> audio_player_;
+    std::unique_ptr<AudioPacketHandler> audio_handler_;
+
+    std::unique_ptr<IInputCapture> input_capture_;
+    std::unique_ptr<InputSender> input_sender_;
+    std::vector<InputEvent> run_loop_input_;    // pipeline thread only
+    std::vector<InputEvent> window_input_;      // main thread only
+
     std::atomic<int32_t> target_bitrate_{0};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overlay_visible_{false};
     std::atomic<int64_t> last_present_us_{0};
+    std::atomic<uint64_t> frames_presented_{0};
+
+    // Serialises every renderer call and the decode-and-present sequence.
+    // Lock order: the depacketizer's own lock is never held while this one
+    // is taken (frames are handed over after it is released).
+    std::mutex render_lock_;
+    std::function<void()> overlay_draw_;  // guarded by render_lock_
 };
 
 }  // namespace nb

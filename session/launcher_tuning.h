@@ -3,7 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <cstdint>
+
+#include "net/session_ports.h"
+#include "net/udp_receiver.h"
 
 namespace nb {
 
@@ -13,6 +17,9 @@ struct LauncherTuning {
     int64_t step_timeout_ms = 5000;       // each resolve, connect, write and read of the handshake
     size_t control_queue_capacity = 64;   // queued outgoing control messages
     size_t max_control_line_bytes = 64 * 1024;
+    SessionPorts ports;          // the fixed UDP ports of a stream
+    ProbeTiming probe_timing;    // hole-punch probe periods
+    std::string udp_bind_address = "0.0.0.0";
 };
 
 // 2 to 4 I/O threads whatever the machine reports.
