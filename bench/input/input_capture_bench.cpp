@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "input/input_window_context.h"
 #include "input/sdl_input_capture.h"
+#include "net/input_sender.h"
 
 namespace {
 std::atomic<uint64_t> g_allocations{0};
@@ -48,7 +50,11 @@ public:
         batch_.reserve(256);
         context_.on_input = [this](IInputCapture& capture) {
             capture.drain(batch_);
-            for (const InputEvent& e : batch_) benchmark::DoNotOptimize(e.to_bytes());
+            if (sender_ != nullptr) {
+                sender_->send_events(batch_);
+            } else {
+                for (const InputEvent& e : batch_) benchmark::DoNotOptimize(e.to_bytes());
+            }
         };
         attach_input_context(window_, &context_);
         capture_.start(window_);
@@ -93,8 +99,11 @@ public:
     }
 
     SdlInputCapture& capture() { return capture_; }
+    // With a sender the hook encrypts and sends instead of serialising.
+    void set_sender(InputSender* sender) { sender_ = sender; }
 
 private:
+    InputSender* sender_ = nullptr;
     SDL_Window* window_ = nullptr;
     InputWindowContext context_;
     SdlInputCapture capture_;
@@ -164,6 +173,53 @@ void BM_SdlEventToRecords(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SdlEventToRecords)->DenseRange(0, 3);
+
+// As above, with the real input sender in the hook: the record is sealed and
+// leaves a UDP socket towards a receiver on loopback before SDL_PushEvent
+// returns. Buttons, wheel and keys go out twice.
+void BM_SdlEventToDatagram(benchmark::State& state) {
+    const int kind = static_cast<int>(state.range(0));
+    state.SetLabel(kind_name(kind));
+    asio::io_context io;
+    asio::ip::udp::socket agent(io, asio::ip::udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
+    agent.non_blocking(true);
+    InputSender sender(io, agent.local_endpoint().port(), "127.0.0.1");
+    const std::vector<uint8_t> key(32, 0x5A);
+    if (!sender.connect("127.0.0.1") || !sender.set_key(key)) {
+        state.SkipWithError("input sender did not start");
+        return;
+    }
+    rig().set_sender(&sender);
+    SDL_Event e = rig().event(kind);
+    SDL_Event polled;
+    std::array<uint8_t, 1500> datagram{};
+    asio::error_code ec;
+    std::vector<double> samples;
+    samples.reserve(1 << 20);
+    const uint64_t sent_before = sender.packets_sent();
+    const uint64_t before = g_allocations.load();
+    for (auto _ : state) {
+        if (kind == 1) e.type = e.type == SDL_MOUSEBUTTONDOWN ? SDL_MOUSEBUTTONUP : SDL_MOUSEBUTTONDOWN;
+        const auto t0 = std::chrono::steady_clock::now();
+        SDL_PushEvent(&e);
+        const auto t1 = std::chrono::steady_clock::now();
+        if (samples.size() < samples.capacity()) samples.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        SDL_PollEvent(&polled);
+        while (agent.receive(asio::buffer(datagram), 0, ec) > 0) {}
+    }
+    const uint64_t allocations = g_allocations.load() - before;
+    rig().set_sender(nullptr);
+    const double events = static_cast<double>(state.iterations());
+    state.counters["allocs_per_event"] = benchmark::Counter(static_cast<double>(allocations) / events);
+    state.counters["datagrams_per_event"] = benchmark::Counter(static_cast<double>(sender.packets_sent() - sent_before) / events);
+    if (!samples.empty()) {
+        std::sort(samples.begin(), samples.end());
+        state.counters["p50_us"] = samples[samples.size() / 2];
+        state.counters["p99_us"] = samples[samples.size() * 99 / 100];
+    }
+    sender.stop();
+}
+BENCHMARK(BM_SdlEventToDatagram)->DenseRange(0, 3);
 
 }  // namespace
 }  // namespace nb
