@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <numbers>
 #include <span>
 #include <vector>
 
@@ -74,13 +75,13 @@ inline std::vector<SilentRun> find_silent_runs(std::span<const float> interleave
 // calls join without a click.
 inline void generate_tone(std::span<float> out, uint32_t channels, double frequency_hz, double sample_rate,
                           double amplitude, double& phase) {
-    const double step = 2.0 * M_PI * frequency_hz / sample_rate;
+    const double step = 2.0 * std::numbers::pi * frequency_hz / sample_rate;
     const size_t frames = out.size() / channels;
     for (size_t i = 0; i < frames; ++i) {
         const float v = static_cast<float>(amplitude * std::sin(phase));
         for (uint32_t c = 0; c < channels; ++c) out[i * channels + c] = v;
         phase += step;
-        if (phase > 2.0 * M_PI) phase -= 2.0 * M_PI;
+        if (phase > 2.0 * std::numbers::pi) phase -= 2.0 * std::numbers::pi;
     }
 }
 
