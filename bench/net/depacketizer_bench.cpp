@@ -1,0 +1,217 @@
+// Video intake throughput on one core: the depacketizer's datagram handler
+// beside the bare AEAD open of the same ciphertext, the allocations it makes
+// per datagram, and the cost of repairing frames under random loss.
+#include <benchmark/benchmark.h>
+#include <sodium.h>
+#include <spdlog/spdlog.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <random>
+#include <vector>
+
+#include "fec/wirehair.h"
+#include "net/depacketizer.h"
+#include "net/frame_repair.h"
+#include "net/media_encryption.h"
+
+// Counts every heap allocation of the process, so the handler's per-datagram
+// allocations can be reported beside its speed.
+namespace {
+std::atomic<uint64_t> g_allocations{0};
+}
+
+void* operator new(std::size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace nb {
+namespace {
+
+constexpr uint16_t k_packets_per_frame = 54;  // about 62 KB: a 1080p60 frame at 30 Mbit/s
+constexpr uint32_t k_frames = 400;
+constexpr uint8_t k_repair_per_frame = 8;
+
+std::vector<uint8_t> bench_key() { return std::vector<uint8_t>(32, 0x5A); }
+
+std::vector<uint8_t> frame_bytes(uint32_t frame_id) {
+    std::vector<uint8_t> au(size_t{k_packets_per_frame} * k_video_block_bytes);
+    std::mt19937 rng(frame_id);
+    for (auto& b : au) b = static_cast<uint8_t>(rng());
+    return au;
+}
+
+// Full-size datagrams (1178 bytes of ciphertext) of k_frames frames, each
+// frame's data packets optionally followed by repair packets, with losses.
+std::vector<std::vector<uint8_t>> make_stream(double loss, uint8_t repair_per_frame) {
+    MediaEncryption sealer;
+    sealer.set_key(bench_key());
+    std::mt19937 rng(1234);
+    std::uniform_real_distribution<double> coin(0.0, 1.0);
+    std::vector<std::vector<uint8_t>> out;
+    for (uint32_t f = 1; f <= k_frames; ++f) {
+        const auto au = frame_bytes(f);
+        MediaHeader h;
+        h.frame_id = f;
+        h.packet_count = k_packets_per_frame;
+        h.flags = f % 60 == 1 ? k_media_flag_key_frame : 0;
+        for (uint16_t i = 0; i < k_packets_per_frame; ++i) {
+            h.packet_index = i;
+            if (coin(rng) >= loss) {
+                out.push_back(sealer.seal(h, std::span(au).subspan(i * k_video_block_bytes, k_video_block_bytes)));
+            }
+        }
+        if (repair_per_frame == 0) continue;
+        WirehairCodec encoder = wirehair_encoder_create(nullptr, au.data(), au.size(), k_video_block_bytes);
+        std::vector<uint8_t> block(k_video_block_bytes);
+        h.flags |= k_media_flag_fec;
+        h.packet_index = 0;
+        for (uint8_t r = 0; r < repair_per_frame; ++r) {
+            uint32_t written = 0;
+            wirehair_encode(encoder, k_packets_per_frame + r, block.data(), k_video_block_bytes, &written);
+            h.fec_index = r;
+            if (coin(rng) >= loss) out.push_back(sealer.seal(h, block));
+        }
+        wirehair_free(encoder);
+    }
+    return out;
+}
+
+struct Quiet {
+    Quiet() {
+        spdlog::set_level(spdlog::level::warn);
+        wirehair_init();
+    }
+};
+
+void BM_RawDecrypt(benchmark::State& state) {
+    static Quiet quiet;
+    const auto stream = make_stream(0.0, 0);
+    const auto key = bench_key();
+    std::vector<uint8_t> out(2048);
+    size_t i = 0;
+    for (auto _ : state) {
+        const auto& d = stream[i];
+        const auto nonce = media_nonce(d.data());
+        unsigned long long n = 0;
+        const int rc = crypto_aead_chacha20poly1305_ietf_decrypt(out.data(), &n, nullptr, d.data() + 22, d.size() - 22,
+                                                                 d.data(), 22, nonce.data(), key.data());
+        benchmark::DoNotOptimize(rc);
+        if (++i == stream.size()) i = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * 1200);
+}
+BENCHMARK(BM_RawDecrypt);
+
+// Feeds a pre-built stream through a depacketizer, starting a fresh one
+// (untimed) whenever the stream runs out so frame numbers keep advancing.
+void run_handler(benchmark::State& state, const std::vector<std::vector<uint8_t>>& stream) {
+    Decryption decryption;
+    decryption.set_key(bench_key());
+    uint64_t frames = 0;
+    auto make = [&] {
+        auto d = std::make_unique<Depacketizer>(decryption);
+        d->set_frame_callback([&frames](uint32_t, std::vector<uint8_t>&& au, bool) {
+            benchmark::DoNotOptimize(au.data());
+            ++frames;
+        });
+        return d;
+    };
+    auto depacketizer = make();
+    const asio::ip::udp::endpoint from;
+    size_t i = 0;
+    const uint64_t allocations_before = g_allocations.load();
+    uint64_t untimed_allocations = 0;
+    for (auto _ : state) {
+        const auto& d = stream[i];
+        depacketizer->handle_datagram(d.data(), d.size(), from);
+        if (++i == stream.size()) {
+            state.PauseTiming();
+            const uint64_t before = g_allocations.load();
+            depacketizer = make();
+            untimed_allocations += g_allocations.load() - before;
+            i = 0;
+            state.ResumeTiming();
+        }
+    }
+    const double datagrams = static_cast<double>(state.iterations());
+    state.SetItemsProcessed(state.iterations());
+    state.counters["allocs_per_datagram"] =
+        static_cast<double>(g_allocations.load() - allocations_before - untimed_allocations) / datagrams;
+    state.counters["frames_per_datagram"] = static_cast<double>(frames) / datagrams;
+}
+
+void BM_VideoHandler(benchmark::State& state) {
+    static Quiet quiet;
+    static const auto stream = make_stream(0.0, 0);
+    run_handler(state, stream);
+}
+BENCHMARK(BM_VideoHandler);
+
+// 5% of all datagrams lost, 8 repair packets per 54-packet frame.
+void BM_VideoHandlerLossy(benchmark::State& state) {
+    static Quiet quiet;
+    static const auto stream = make_stream(0.05, k_repair_per_frame);
+    run_handler(state, stream);
+}
+BENCHMARK(BM_VideoHandlerLossy);
+
+// The same stream without losses: the baseline for the lossy run.
+void BM_VideoHandlerWithRepairPackets(benchmark::State& state) {
+    static Quiet quiet;
+    static const auto stream = make_stream(0.0, k_repair_per_frame);
+    run_handler(state, stream);
+}
+BENCHMARK(BM_VideoHandlerWithRepairPackets);
+
+// One repair on its own: a 54-packet frame with `missing` data packets lost
+// and as many repair packets held.
+void BM_RepairFrame(benchmark::State& state) {
+    static Quiet quiet;
+    const auto missing = static_cast<uint8_t>(state.range(0));
+    const auto au = frame_bytes(7);
+    PendingFrame base;
+    base.frame_id = 7;
+    base.packet_count = k_packets_per_frame;
+    base.packets.resize(k_packets_per_frame);
+    base.received.assign(k_packets_per_frame, false);
+    // Losses spread over the frame.
+    std::vector<bool> lost(k_packets_per_frame, false);
+    for (uint8_t m = 0; m < missing; ++m) lost[(m * 17 + 3) % k_packets_per_frame] = true;
+    for (uint16_t i = 0; i < k_packets_per_frame; ++i) {
+        if (lost[i]) continue;
+        base.packets[i].assign(au.begin() + i * k_video_block_bytes, au.begin() + (i + 1) * k_video_block_bytes);
+        base.received[i] = true;
+        ++base.received_count;
+    }
+    WirehairCodec encoder = wirehair_encoder_create(nullptr, au.data(), au.size(), k_video_block_bytes);
+    for (uint8_t r = 0; r < missing + 2; ++r) {
+        std::vector<uint8_t> block(k_video_block_bytes);
+        uint32_t written = 0;
+        wirehair_encode(encoder, k_packets_per_frame + r, block.data(), k_video_block_bytes, &written);
+        base.fec_packets.emplace_back(r, std::move(block));
+    }
+    wirehair_free(encoder);
+    uint64_t repaired = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        PendingFrame frame = base;
+        state.ResumeTiming();
+        uint64_t added = 0;
+        repaired += repair_frame(frame, added) ? 1 : 0;
+    }
+    state.counters["repaired"] = benchmark::Counter(static_cast<double>(repaired) / state.iterations());
+}
+BENCHMARK(BM_RepairFrame)->Arg(1)->Arg(3)->Arg(6);
+
+}  // namespace
+}  // namespace nb
+
+BENCHMARK_MAIN();
