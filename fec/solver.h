@@ -101,6 +101,7 @@ private:
     std::vector<uint32_t> pivot_row_;  // per unknown, or k_none for free ones
     std::vector<uint32_t> pivot_sequence_;  // unknowns with a binary pivot, ascending
     std::vector<uint32_t> free_unknowns_;
+    uint32_t heavy_pivot_start_ = 0;  // first pivot_sequence_ entry on a heavy column
 
     std::vector<uint8_t> heavy_coef_;
     std::vector<uint8_t> heavy_combo_;  // per heavy row: coefficient of each pivot's value

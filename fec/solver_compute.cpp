@@ -106,7 +106,7 @@ bool Solver::solve_unknowns(std::span<const uint8_t* const> row_data, uint8_t* s
         uint8_t* target = symbol(unknown_column(free_unknowns_[f]));
         const uint8_t* combo = heavy_combo_.data() + static_cast<size_t>(heavy_of_free_[f]) * pivots;
         std::memset(target, 0, bytes);
-        for (uint32_t s = 0; s < pivots; ++s) {
+        for (uint32_t s = heavy_pivot_start_; s < pivots; ++s) {
             if (combo[s] != 0) mul_add(target, value(pivot_row_[pivot_sequence_[s]]), combo[s], bytes);
         }
     }

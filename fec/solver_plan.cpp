@@ -231,7 +231,9 @@ bool Solver::eliminate_binary() {
     for (uint32_t j = heavy_first; j < params_.mix_count; ++j) column_order_.push_back(j);
 
     uint32_t rank = 0;
+    heavy_pivot_start_ = k_none;
     for (const uint32_t j : column_order_) {
+        if (j >= heavy_first && j < params_.mix_count && heavy_pivot_start_ == k_none) heavy_pivot_start_ = rank;
         const uint32_t word = j / 64;
         const uint64_t mask = uint64_t{1} << (j % 64);
         uint32_t found = k_none;
@@ -261,6 +263,7 @@ bool Solver::eliminate_binary() {
         pivot_sequence_.push_back(j);
         ++rank;
     }
+    if (heavy_pivot_start_ == k_none) heavy_pivot_start_ = rank;
     return true;
 }
 
@@ -277,8 +280,9 @@ bool Solver::eliminate_heavy() {
     heavy_combo_.assign(static_cast<size_t>(k_heavy_rows) * pivots, 0);
     const auto combo = [&](uint32_t r) { return heavy_combo_.data() + static_cast<size_t>(r) * pivots; };
 
-    // Clear every pivot column from the heavy rows so only free columns remain.
-    for (uint32_t s = 0; s < pivots; ++s) {
+    // Clear every pivot column from the heavy rows so only free columns
+    // remain. Pivots found before the heavy columns cannot touch them.
+    for (uint32_t s = heavy_pivot_start_; s < pivots; ++s) {
         const uint32_t j = pivot_sequence_[s];
         const uint64_t* bits = bin_row(pivot_row_[j]);
         for (uint32_t r = 0; r < k_heavy_rows; ++r) {
@@ -306,14 +310,14 @@ bool Solver::eliminate_heavy() {
         uint8_t* hc_row = combo(chosen);
         const uint8_t inverse = Gf256::inv(h[j]);
         for (const uint32_t g : free_unknowns_) h[g] = Gf256::mul(h[g], inverse);
-        for (uint32_t s = 0; s < pivots; ++s) hc_row[s] = Gf256::mul(hc_row[s], inverse);
+        for (uint32_t s = heavy_pivot_start_; s < pivots; ++s) hc_row[s] = Gf256::mul(hc_row[s], inverse);
         for (uint32_t r = 0; r < k_heavy_rows; ++r) {
             uint8_t* other = heavy_row(r);
             const uint8_t c = other[j];
             if (r == chosen || c == 0) continue;
             for (const uint32_t g : free_unknowns_) other[g] ^= Gf256::mul(c, h[g]);
             uint8_t* oc = combo(r);
-            for (uint32_t s = 0; s < pivots; ++s) oc[s] ^= Gf256::mul(c, hc_row[s]);
+            for (uint32_t s = heavy_pivot_start_; s < pivots; ++s) oc[s] ^= Gf256::mul(c, hc_row[s]);
         }
         used[chosen] = true;
         heavy_of_free_[f] = chosen;
