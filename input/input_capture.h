@@ -14,7 +14,7 @@ namespace nb {
 
 class IInputCapture {
 public:
-    // Stops the capture when it is running.
+    // Implementations stop a running capture first.
     virtual ~IInputCapture() = default;
 
     // Starts recording the input of `window`; seq and the button mask restart
