@@ -137,6 +137,14 @@ constexpr std::array<Entry, SDL_NUM_SCANCODES> build_table() {
     pos(SDL_SCANCODE_RGUI, 0x5C, 0x5C, e0);
     pos(SDL_SCANCODE_APPLICATION, 0x5D, 0x5D, e0);
 
+    // Japanese and Korean keyboards' extra keys, with their layouts' codes.
+    pos(SDL_SCANCODE_INTERNATIONAL1, 0xE2, 0x73);  // Ro
+    pos(SDL_SCANCODE_INTERNATIONAL3, 0xDC, 0x7D);  // Yen
+    pos(SDL_SCANCODE_INTERNATIONAL4, 0x1C, 0x79);  // Henkan: VK_CONVERT
+    pos(SDL_SCANCODE_INTERNATIONAL5, 0x1D, 0x7B);  // Muhenkan: VK_NONCONVERT
+    pos(SDL_SCANCODE_LANG1, 0x15, 0xF2);           // Hangul
+    pos(SDL_SCANCODE_LANG2, 0x19, 0xF1);           // Hanja
+
     // Media and application keys: all E0-prefixed on a PC keyboard.
     pos(SDL_SCANCODE_MUTE, 0xAD, 0x20, e0);
     pos(SDL_SCANCODE_AUDIOMUTE, 0xAD, 0x20, e0);
