@@ -201,7 +201,8 @@ size_t SdlInputCapture::record_wheel(const SDL_MouseWheelEvent& wheel) {
     if (!std::isfinite(notches)) return 0;
     const float units = wheel_residue_ + notches * static_cast<float>(k_wheel_delta);
     const float whole = std::trunc(std::clamp(units, float{INT16_MIN}, float{INT16_MAX}));
-    wheel_residue_ = std::clamp(units - whole, -1.0f, 1.0f);
+    // What a clamped flick exceeds is gone; only a fraction below one unit carries.
+    wheel_residue_ = std::abs(units - whole) < 1.0f ? units - whole : 0.0f;
     if (whole == 0.0f) return 0;
     return append(InputEvent::mouse_wheel(static_cast<int16_t>(whole))) ? 1 : 0;
 }

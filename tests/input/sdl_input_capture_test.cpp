@@ -131,13 +131,14 @@ TEST_F(SdlInputCaptureTest, WheelInSixScoreUnitsPositiveAwayFromTheUser) {
     wheel(1.0f, SDL_MOUSEWHEEL_FLIPPED);       // natural scrolling: physically towards
     wheel(0.0f, SDL_MOUSEWHEEL_NORMAL, 1.0f);  // horizontal only: ignored
     wheel(0.25f);
+    wheel(-1000.0f);  // a flick beyond what 16 bits carry
     std::vector<int16_t> deltas;
     for (const InputEvent& e : sent_) {
         EXPECT_EQ(e.type, InputEventType::mouse_wheel);
         EXPECT_EQ(e.x | e.buttons, 0);
         deltas.push_back(e.wheel_delta());
     }
-    EXPECT_EQ(deltas, (std::vector<int16_t>{-120, 240, -120, 30}));
+    EXPECT_EQ(deltas, (std::vector<int16_t>{-120, 240, -120, 30, -32768}));
 
     // Smooth scrolling below one unit per event adds up instead of rounding away.
     sent_.clear();
