@@ -23,13 +23,21 @@ namespace {
 std::atomic<uint64_t> g_allocations{0};
 }
 
+// The replacements pair malloc with free, which GCC's mismatch warning
+// cannot follow through the replaced operators.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return operator new(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace nb {
 namespace {
@@ -47,26 +55,36 @@ std::vector<uint8_t> frame_bytes(uint32_t frame_id) {
     return au;
 }
 
+struct Stream {
+    std::vector<std::vector<uint8_t>> datagrams;
+    uint32_t frames_with_loss = 0;  // frames that lost at least one data packet
+};
+
 // Full-size datagrams (1178 bytes of ciphertext) of k_frames frames, each
 // frame's data packets optionally followed by repair packets, with losses.
-std::vector<std::vector<uint8_t>> make_stream(double loss, uint8_t repair_per_frame) {
+Stream make_stream(double loss, uint8_t repair_per_frame) {
     MediaEncryption sealer;
     sealer.set_key(bench_key());
     std::mt19937 rng(1234);
     std::uniform_real_distribution<double> coin(0.0, 1.0);
-    std::vector<std::vector<uint8_t>> out;
+    Stream stream;
+    auto& out = stream.datagrams;
     for (uint32_t f = 1; f <= k_frames; ++f) {
         const auto au = frame_bytes(f);
         MediaHeader h;
         h.frame_id = f;
         h.packet_count = k_packets_per_frame;
         h.flags = f % 60 == 1 ? k_media_flag_key_frame : 0;
+        bool lost_any = false;
         for (uint16_t i = 0; i < k_packets_per_frame; ++i) {
             h.packet_index = i;
             if (coin(rng) >= loss) {
                 out.push_back(sealer.seal(h, std::span(au).subspan(i * k_video_block_bytes, k_video_block_bytes)));
+            } else {
+                lost_any = true;
             }
         }
+        stream.frames_with_loss += lost_any ? 1 : 0;
         if (repair_per_frame == 0) continue;
         WirehairCodec encoder = wirehair_encoder_create(nullptr, au.data(), au.size(), k_video_block_bytes);
         std::vector<uint8_t> block(k_video_block_bytes);
@@ -80,7 +98,7 @@ std::vector<std::vector<uint8_t>> make_stream(double loss, uint8_t repair_per_fr
         }
         wirehair_free(encoder);
     }
-    return out;
+    return stream;
 }
 
 struct Quiet {
@@ -92,7 +110,7 @@ struct Quiet {
 
 void BM_RawDecrypt(benchmark::State& state) {
     static Quiet quiet;
-    const auto stream = make_stream(0.0, 0);
+    const auto stream = make_stream(0.0, 0).datagrams;
     const auto key = bench_key();
     std::vector<uint8_t> out(2048);
     size_t i = 0;
@@ -112,7 +130,8 @@ BENCHMARK(BM_RawDecrypt);
 
 // Feeds a pre-built stream through a depacketizer, starting a fresh one
 // (untimed) whenever the stream runs out so frame numbers keep advancing.
-void run_handler(benchmark::State& state, const std::vector<std::vector<uint8_t>>& stream) {
+void run_handler(benchmark::State& state, const Stream& source) {
+    const auto& stream = source.datagrams;
     Decryption decryption;
     decryption.set_key(bench_key());
     uint64_t frames = 0;
@@ -146,6 +165,8 @@ void run_handler(benchmark::State& state, const std::vector<std::vector<uint8_t>
     state.counters["allocs_per_datagram"] =
         static_cast<double>(g_allocations.load() - allocations_before - untimed_allocations) / datagrams;
     state.counters["frames_per_datagram"] = static_cast<double>(frames) / datagrams;
+    // Share of delivered frames that could only be completed by a repair.
+    state.counters["repaired_share"] = static_cast<double>(source.frames_with_loss) / k_frames;
 }
 
 void BM_VideoHandler(benchmark::State& state) {
