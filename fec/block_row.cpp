@@ -25,6 +25,10 @@ uint32_t draw_weight(uint32_t u, uint32_t block_count) {
 }  // namespace
 
 BlockRow BlockRow::for_id(const CodecParams& params, uint32_t block_id) {
+    return for_id(params, RowModuli(params), block_id);
+}
+
+BlockRow BlockRow::for_id(const CodecParams& params, const RowModuli& moduli, uint32_t block_id) {
     Pcg32 prng(block_id, params.peel_seed);
     const uint32_t u1 = prng.next();
     const uint32_t u2 = prng.next();
@@ -32,10 +36,10 @@ BlockRow BlockRow::for_id(const CodecParams& params, uint32_t block_id) {
     BlockRow row;
     const uint32_t n = params.block_count;
     row.peel_count_ = std::min(draw_weight(u1, n), n / 2);
-    row.peel_step_ = (u2 & 0xFFFF) % (n - 1) + 1;
-    row.peel_first_ = (u2 >> 16) % n;
-    row.mix_step_ = (u3 & 0xFFFF) % (params.mix_count - 1) + 1;
-    row.mix_first_ = (u3 >> 16) % params.mix_count;
+    row.peel_step_ = moduli.peel_step(u2 & 0xFFFF) + 1;
+    row.peel_first_ = moduli.peel(u2 >> 16);
+    row.mix_step_ = moduli.mix_step(u3 & 0xFFFF) + 1;
+    row.mix_first_ = moduli.mix(u3 >> 16);
     return row;
 }
 

@@ -9,9 +9,38 @@
 
 namespace nb::fec {
 
+// Remainder by a divisor fixed per message, without a division
+// instruction (Lemire's method; exact for every 32-bit dividend).
+class FastModulus {
+public:
+    FastModulus() = default;
+    explicit FastModulus(uint32_t divisor) : divisor_(divisor), factor_(~uint64_t{0} / divisor + 1) {}
+    uint32_t operator()(uint32_t value) const {
+        const uint64_t low = factor_ * value;
+        return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * divisor_) >> 64);
+    }
+
+private:
+    uint32_t divisor_ = 1;
+    uint64_t factor_ = 0;
+};
+
+// The four moduli every row draw uses, prepared once per message.
+struct RowModuli {
+    RowModuli() = default;
+    explicit RowModuli(const CodecParams& params)
+        : peel(params.block_count), peel_step(params.block_count - 1), mix(params.mix_count),
+          mix_step(params.mix_count - 1) {}
+    FastModulus peel;
+    FastModulus peel_step;
+    FastModulus mix;
+    FastModulus mix_step;
+};
+
 class BlockRow {
 public:
     static BlockRow for_id(const CodecParams& params, uint32_t block_id);
+    static BlockRow for_id(const CodecParams& params, const RowModuli& moduli, uint32_t block_id);
 
     uint32_t peel_count() const { return peel_count_; }
 

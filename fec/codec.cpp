@@ -25,6 +25,7 @@ CodecResult Codec::set_sizes(uint64_t message_bytes, uint32_t block_bytes) {
     const auto params = CodecParams::for_block_count(static_cast<uint32_t>(count));
     if (!params) return CodecResult::invalid_input;
     if (!dense_.built_for(*params)) dense_.build(*params);
+    if (params_.block_count != params->block_count) moduli_ = RowModuli(*params);
     params_ = *params;
     message_bytes_ = message_bytes;
     block_bytes_ = block_bytes;
@@ -84,7 +85,7 @@ CodecResult Codec::init_decoder(uint64_t message_bytes, uint32_t block_bytes) {
 }
 
 void Codec::write_block(uint32_t block_id, uint8_t* out, size_t bytes) const {
-    const BlockRow row = BlockRow::for_id(params_, block_id);
+    const BlockRow row = BlockRow::for_id(params_, moduli_, block_id);
     const uint8_t* base = symbols_.data();
     const size_t stride = block_bytes_;
     const uint8_t* sources[64 + 3];

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fec/block_buffer.h"
+#include "fec/block_row.h"
 #include "fec/codec_params.h"
 #include "fec/dense_pattern.h"
 #include "fec/solver.h"
@@ -73,6 +74,7 @@ private:
     }
 
     CodecParams params_;
+    RowModuli moduli_;
     DensePattern dense_;
     Solver solver_;
     bool encoder_ = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fec/block_buffer.h"
+#include "fec/block_row.h"
 #include "fec/codec_params.h"
 #include "fec/dense_pattern.h"
 
@@ -65,6 +66,7 @@ private:
     }
 
     CodecParams params_;
+    RowModuli moduli_;
     const DensePattern* dense_ = nullptr;
 
     // Received rows: peel columns (flat), intermediate mix columns.

@@ -149,7 +149,7 @@ void Solver::finish_peeled(std::span<const uint8_t* const> row_data, uint8_t* sy
 
 void Solver::write_row(uint32_t block_id, const uint8_t* symbols, uint8_t* out, size_t bytes, size_t stride) {
     const auto symbol = [&](uint32_t column) { return symbols + static_cast<size_t>(column) * stride; };
-    const BlockRow row = BlockRow::for_id(params_, block_id);
+    const BlockRow row = BlockRow::for_id(params_, moduli_, block_id);
     // The row in terms of the unknowns: its own mix and inactive columns,
     // plus what each of its peeled columns stands for.
     row_bits_.assign(words_, 0);

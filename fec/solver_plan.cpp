@@ -10,6 +10,7 @@
 
 namespace nb::fec {
 bool Solver::plan(const CodecParams& params, const DensePattern& dense, std::span<const uint32_t> row_ids) {
+    if (params_.block_count != params.block_count) moduli_ = RowModuli(params);
     params_ = params;
     dense_ = &dense;
     load_rows(row_ids);
@@ -28,7 +29,7 @@ void Solver::load_rows(std::span<const uint32_t> row_ids) {
     row_cols_.clear();
     col_ref_start_.assign(n + 1, 0);
     for (uint32_t i = 0; i < row_count_; ++i) {
-        const BlockRow row = BlockRow::for_id(params_, row_ids[i]);
+        const BlockRow row = BlockRow::for_id(params_, moduli_, row_ids[i]);
         row_start_[i] = static_cast<uint32_t>(row_cols_.size());
         row.for_each_peel_column(params_, [&](uint32_t column) {
             row_cols_.push_back(column);

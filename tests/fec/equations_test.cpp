@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -64,6 +65,18 @@ TEST(CodecParams, BlockCountLimits) {
     EXPECT_EQ(largest->dense_count % 4, 2u);
     EXPECT_EQ(next_prime(65520), 65521u);
     EXPECT_EQ(next_prime(2), 2u);
+}
+
+TEST(FastModulus, AgreesWithDivisionForRowDraws) {
+    std::mt19937 rng(4);
+    for (uint32_t d = 1; d <= 64000; d += (d < 300 ? 1 : 97)) {
+        const FastModulus mod(d);
+        for (const uint32_t v : {0u, 1u, d - 1, d, d + 1, 0xFFFFu, 0xFFFFFFFFu}) ASSERT_EQ(mod(v), v % d) << v << " % " << d;
+        for (int k = 0; k < 50; ++k) {
+            const uint32_t v = rng();
+            ASSERT_EQ(mod(v), v % d) << v << " % " << d;
+        }
+    }
 }
 
 struct RowCase {
