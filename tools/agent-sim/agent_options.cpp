@@ -57,7 +57,7 @@ std::string need_double(std::string_view text, double lo, double hi, double& out
 
 Setter port_setter(uint16_t AgentOptions::*field) {
     return [field](AgentOptions& o, std::string_view t) {
-        return need_int(t, 1, 65535, [&](int64_t v) { o.*field = static_cast<uint16_t>(v); });
+        return need_int(t, 0, 65535, [&](int64_t v) { o.*field = static_cast<uint16_t>(v); });
     };
 }
 
@@ -268,7 +268,8 @@ ParsedOptions parse_agent_options(int argc, const char* const* argv) {
         result.error = "either --token or --accept-any-token is required";
         return result;
     }
-    if (o.video_port == o.audio_port || o.video_port == o.input_port || o.audio_port == o.input_port) {
+    auto clash = [](uint16_t a, uint16_t b) { return a != 0 && a == b; };
+    if (clash(o.video_port, o.audio_port) || clash(o.video_port, o.input_port) || clash(o.audio_port, o.input_port)) {
         result.error = "--video-port, --audio-port and --input-port must differ";
         return result;
     }
@@ -287,7 +288,8 @@ std::string agent_usage() {
         "A streaming agent for tests and demos: serves the control channel, learns the\n"
         "client's UDP endpoints from its probes, streams a test scene (or a prepared\n"
         "Annex-B file) with repair packets and an Opus tone, and records input.\n"
-        "Values are given as '--option VALUE' or '--option=VALUE'.\n\n";
+        "Values are given as '--option VALUE' or '--option=VALUE'. A port of 0 picks a\n"
+        "free one; the ports in use are logged and written to the event log.\n\n";
     for (const auto& s : specs()) {
         std::string head = std::string("  ") + s.name;
         if (s.value != nullptr) head += std::string(" ") + s.value;

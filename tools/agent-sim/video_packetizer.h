@@ -33,8 +33,9 @@ public:
     uint32_t repair_count_for(uint32_t data_packets) const;
 
     // False, with the cause logged, for an empty access unit or one larger
-    // than 4096 packets. Without a usable fountain encoder the frame still
-    // goes out, without repair packets.
+    // than 4096 packets. The fountain code needs at least two blocks, so a
+    // one-packet frame (and any frame when the encoder is unavailable) goes
+    // out without repair packets.
     bool packetize(uint32_t frame_id, std::span<const uint8_t> access_unit, bool key_frame, PacketizedFrame& out);
 
 private:

@@ -6,6 +6,7 @@
 
 #include "common/clock.h"
 #include "net/media_encryption.h"
+#include "tools/agent-sim/content_hash.h"
 #include "tools/agent-sim/impairment.h"
 #include "tools/agent-sim/test_scene.h"
 #include "tools/agent-sim/video_encoder.h"
@@ -203,7 +204,8 @@ void VideoStreamer::run() {
                                  {"key", key},                 {"bytes", unit.size()},
                                  {"data_packets", packets.data_packets},
                                  {"repair_packets", packets.repair_packets},
-                                 {"datagrams_sent", sent},     {"send_time_us", send_time_us}};
+                                 {"datagrams_sent", sent},     {"send_time_us", send_time_us},
+                                 {"hash", content_hash(unit)}};
         if (impairment.active()) fields["impairment"] = report.to_json();
         events_.write("frame_sent", fields);
         spdlog::trace("VideoStreamer: frame {} ({} bytes, {}+{} packets{})", frame_id, unit.size(),

@@ -1,0 +1,60 @@
+// An agent on free loopback ports with its event log in a fresh folder, and
+// the helpers the suites use to read that log back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/client_process.h"
+#include "tools/agent-sim/agent.h"
+
+namespace nb::test {
+
+inline const std::string k_token = "agent-test-token";
+
+inline AgentOptions loopback_agent_options(const std::filesystem::path& dir) {
+    AgentOptions options;
+    options.bind_address = "127.0.0.1";
+    options.control_port = 0;
+    options.video_port = 0;
+    options.audio_port = 0;
+    options.input_port = 0;
+    options.token = k_token;
+    options.events_file = (dir / "events.jsonl").string();
+    return options;
+}
+
+inline std::vector<nlohmann::json> read_events(const std::filesystem::path& file, const std::string& kind = {}) {
+    std::vector<nlohmann::json> out;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        auto event = nlohmann::json::parse(line, nullptr, false);
+        EXPECT_FALSE(event.is_discarded()) << "not JSON: " << line;
+        if (event.is_discarded()) continue;
+        if (kind.empty() || event.value("event", "") == kind) out.push_back(std::move(event));
+    }
+    return out;
+}
+
+// Polls until `done` holds or the generous limit passes; the result says which.
+inline bool wait_until(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+}  // namespace nb::test
