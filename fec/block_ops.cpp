@@ -36,6 +36,12 @@ void xor_sum_portable(uint8_t* dst, std::span<const uint8_t* const> sources, siz
     }
 }
 
+void xor_sum_and_add_portable(uint8_t* sum, uint8_t* dst, std::span<const uint8_t* const> sources, size_t bytes) {
+    xor_sum_portable(sum, sources, bytes);
+    const uint8_t* both[2] = {dst, sum};
+    xor_sum_portable(dst, std::span<const uint8_t* const>(both, 2), bytes);
+}
+
 void mul_add_portable(uint8_t* dst, const uint8_t* src, uint8_t c, size_t bytes) {
     const uint8_t* low = Gf256::low_nibble_products(c);
     const uint8_t* high = Gf256::high_nibble_products(c);
@@ -102,6 +108,34 @@ __attribute__((target("avx2"))) void xor_sum_avx2(uint8_t* dst, std::span<const 
     if (body != bytes) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + tail_at), tail);
 }
 
+__attribute__((target("avx2"), always_inline)) inline __m256i sum_at(std::span<const uint8_t* const> sources,
+                                                                     size_t at) {
+    __m256i a = load(sources[0] + at);
+    for (size_t s = 1; s < sources.size(); ++s) a = _mm256_xor_si256(a, load(sources[s] + at));
+    return a;
+}
+
+__attribute__((target("avx2"))) void xor_sum_and_add_avx2(uint8_t* sum, uint8_t* dst,
+                                                          std::span<const uint8_t* const> sources, size_t bytes) {
+    if (sources.empty() || bytes < 32) {
+        xor_sum_and_add_portable(sum, dst, sources, bytes);
+        return;
+    }
+    const size_t body = bytes & ~size_t{31};
+    const size_t tail_at = bytes - 32;
+    const __m256i tail_sum = sum_at(sources, tail_at);
+    const __m256i tail_dst = _mm256_xor_si256(load(dst + tail_at), tail_sum);
+    for (size_t i = 0; i < body; i += 32) {
+        const __m256i a = sum_at(sources, i);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + i), a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_xor_si256(load(dst + i), a));
+    }
+    if (body != bytes) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sum + tail_at), tail_sum);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + tail_at), tail_dst);
+    }
+}
+
 __attribute__((target("avx2"), always_inline)) inline __m256i gf_mul32(__m256i x, __m256i low, __m256i high) {
     const __m256i mask = _mm256_set1_epi8(0x0F);
     const __m256i lo = _mm256_shuffle_epi8(low, _mm256_and_si256(x, mask));
@@ -153,6 +187,7 @@ __attribute__((target("avx2"))) void mul_in_place_avx2(uint8_t* dst, uint8_t c, 
 
 struct Dispatch {
     void (*xor_sum)(uint8_t*, std::span<const uint8_t* const>, size_t) = xor_sum_portable;
+    void (*xor_sum_and_add)(uint8_t*, uint8_t*, std::span<const uint8_t* const>, size_t) = xor_sum_and_add_portable;
     void (*mul_add)(uint8_t*, const uint8_t*, uint8_t, size_t) = mul_add_portable;
     void (*mul_in_place)(uint8_t*, uint8_t, size_t) = mul_in_place_portable;
     bool avx2 = false;
@@ -164,6 +199,7 @@ const Dispatch& dispatch() {
 #ifdef NB_FEC_HAVE_X86
         if (__builtin_cpu_supports("avx2")) {
             d.xor_sum = xor_sum_avx2;
+            d.xor_sum_and_add = xor_sum_and_add_avx2;
             d.mul_add = mul_add_avx2;
             d.mul_in_place = mul_in_place_avx2;
             d.avx2 = true;
@@ -178,6 +214,10 @@ const Dispatch& dispatch() {
 
 void xor_sum(uint8_t* dst, std::span<const uint8_t* const> sources, size_t bytes) {
     dispatch().xor_sum(dst, sources, bytes);
+}
+
+void xor_sum_and_add(uint8_t* sum, uint8_t* dst, std::span<const uint8_t* const> sources, size_t bytes) {
+    dispatch().xor_sum_and_add(sum, dst, sources, bytes);
 }
 
 void xor_into(uint8_t* dst, const uint8_t* src, size_t bytes) {

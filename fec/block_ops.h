@@ -12,6 +12,9 @@ namespace nb::fec {
 // dst = XOR of all sources (zero when there are none). dst may be one of
 // the sources.
 void xor_sum(uint8_t* dst, std::span<const uint8_t* const> sources, size_t bytes);
+// sum = XOR of all sources (sum may be one of them), then also dst ^= sum,
+// in one pass over the bytes.
+void xor_sum_and_add(uint8_t* sum, uint8_t* dst, std::span<const uint8_t* const> sources, size_t bytes);
 // dst ^= src.
 void xor_into(uint8_t* dst, const uint8_t* src, size_t bytes);
 // dst ^= coefficient * src over GF(256).

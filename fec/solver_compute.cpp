@@ -65,14 +65,21 @@ bool Solver::solve_unknowns(std::span<const uint8_t* const> row_data, uint8_t* s
             if (col_state_[c] == k_peeled) sources_.push_back(symbol(c));
         },
         [&](uint32_t t) {
-            // Toggles are batched so the accumulator is rewritten once per emit.
+            // Toggles are batched so the accumulator is rewritten once per
+            // emit, in the same pass that adds it to the dense row.
+            uint8_t* target = is_pivot[dense_base + t] ? value(dense_base + t) : nullptr;
             if (!sources_.empty()) {
                 if (!acc_zero) sources_.push_back(acc);
-                xor_sum(acc, sources_, bytes);
+                if (target != nullptr) {
+                    xor_sum_and_add(acc, target, sources_, bytes);
+                } else {
+                    xor_sum(acc, sources_, bytes);
+                }
                 sources_.clear();
                 acc_zero = false;
+            } else if (!acc_zero && target != nullptr) {
+                xor_into(target, acc, bytes);
             }
-            if (!acc_zero && is_pivot[dense_base + t]) xor_into(value(dense_base + t), acc, bytes);
         });
 
     // 3. Forward elimination, grouped by target: a pivot row receives all of

@@ -66,6 +66,24 @@ TEST(BlockOps, XorSumMayAccumulateIntoOneOfItsSources) {
     }
 }
 
+TEST(BlockOps, SumAndAddUpdatesBothBlocks) {
+    std::mt19937 rng(10);
+    for (const size_t bytes : {3, 32, 45, 1162}) {
+        auto acc = random_bytes(rng, bytes);
+        auto dst = random_bytes(rng, bytes);
+        const auto a = random_bytes(rng, bytes);
+        const auto b = random_bytes(rng, bytes);
+        auto expected_acc = acc;
+        for (size_t i = 0; i < bytes; ++i) expected_acc[i] ^= a[i] ^ b[i];
+        auto expected_dst = dst;
+        for (size_t i = 0; i < bytes; ++i) expected_dst[i] ^= expected_acc[i];
+        const uint8_t* sources[] = {acc.data(), a.data(), b.data()};
+        xor_sum_and_add(acc.data(), dst.data(), sources, bytes);
+        EXPECT_EQ(acc, expected_acc) << bytes;
+        EXPECT_EQ(dst, expected_dst) << bytes;
+    }
+}
+
 TEST(BlockOps, MultiplyAddAgreesWithFieldArithmetic) {
     std::mt19937 rng(9);
     for (const size_t bytes : {1, 31, 32, 33, 1162}) {
