@@ -24,8 +24,8 @@ std::array<uint8_t, k_decrypt_buffer_bytes>& decrypt_buffer() {
 
 }  // namespace
 
-Depacketizer::Depacketizer(Decryption& decryption, std::function<int64_t()> clock)
-    : decryption_(decryption), clock_(clock ? std::move(clock) : std::function<int64_t()>(now_us)) {
+Depacketizer::Depacketizer(Decryption& decryption, std::function<int64_t()> clock, FecCodecApi fec)
+    : decryption_(decryption), clock_(clock ? std::move(clock) : std::function<int64_t()>(now_us)), fec_(fec) {
     if (wirehair_init() != Wirehair_Success) {
         spdlog::warn("Depacketizer: wirehair_init failed — FEC repair disabled");
     }
@@ -117,7 +117,7 @@ bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
     if (!frame.fec_packets.empty() &&
         static_cast<size_t>(frame.packet_count - frame.received_count) <= frame.fec_packets.size()) {
         uint64_t added = 0;
-        if (repair_frame(frame, added)) {
+        if (repair_frame(frame, added, fec_)) {
             pending_bytes_ += added;
             complete_locked(it, done);
             return true;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/decryption.h"
+#include "net/frame_repair.h"
 #include "net/packet_stats.h"
 #include "net/pending_frame.h"
 #include "net/udp_receiver.h"
@@ -35,7 +36,7 @@ public:
     // `decryption` must outlive the depacketizer. `clock` gives microseconds
     // of a monotonic clock (now_us unless a test drives time). Initialises
     // the fountain-code library; if that fails, repairs simply never succeed.
-    explicit Depacketizer(Decryption& decryption, std::function<int64_t()> clock = {});
+    explicit Depacketizer(Decryption& decryption, std::function<int64_t()> clock = {}, FecCodecApi fec = {});
     Depacketizer(const Depacketizer&) = delete;
     Depacketizer& operator=(const Depacketizer&) = delete;
 
@@ -74,6 +75,7 @@ private:
 
     Decryption& decryption_;
     std::function<int64_t()> clock_;
+    FecCodecApi fec_;
     FrameCallback frame_callback_;
     std::atomic<IPacketStats*> stats_{nullptr};
 

@@ -7,34 +7,30 @@
 #include <cstring>
 #include <memory>
 
-#include "fec/wirehair.h"
 
 namespace nb {
 
 namespace {
 
-struct CodecFree {
-    void operator()(WirehairCodec_t* codec) const { wirehair_free(codec); }
-};
-using CodecPtr = std::unique_ptr<WirehairCodec_t, CodecFree>;
-
 // Every block goes in at full size; short packets are zero-padded as the
 // sender padded them before encoding.
-bool feed(WirehairCodec codec, unsigned block_id, const std::vector<uint8_t>& bytes,
+bool feed(const FecCodecApi& api, WirehairCodec codec, unsigned block_id, const std::vector<uint8_t>& bytes,
           std::array<uint8_t, k_video_block_bytes>& padded) {
     const size_t n = std::min(bytes.size(), k_video_block_bytes);
     std::memcpy(padded.data(), bytes.data(), n);
     std::memset(padded.data() + n, 0, k_video_block_bytes - n);
-    return wirehair_decode(codec, block_id, padded.data(), k_video_block_bytes) == Wirehair_Success;
+    return api.decode(codec, block_id, padded.data(), k_video_block_bytes) == Wirehair_Success;
 }
 
 }  // namespace
 
-bool repair_frame(PendingFrame& frame, uint64_t& added_bytes) {
+bool repair_frame(PendingFrame& frame, uint64_t& added_bytes, const FecCodecApi& api) {
     const uint32_t count = frame.packet_count;
     const uint64_t message_bytes = static_cast<uint64_t>(count) * k_video_block_bytes;
     const unsigned missing = count - frame.received_count;
-    CodecPtr codec(wirehair_decoder_create(nullptr, message_bytes, k_video_block_bytes));
+    auto release = [&api](WirehairCodec_t* c) { api.free(c); };
+    std::unique_ptr<WirehairCodec_t, decltype(release)> codec(
+        api.decoder_create(nullptr, message_bytes, k_video_block_bytes), release);
     if (!codec) {
         spdlog::debug("Depacketizer: wirehair_decoder_create failed for frame {}", frame.frame_id);
         return false;
@@ -43,11 +39,11 @@ bool repair_frame(PendingFrame& frame, uint64_t& added_bytes) {
     std::array<uint8_t, k_video_block_bytes> padded;
     bool decoded = false;
     for (uint32_t i = 0; i < count && !decoded; ++i) {
-        if (frame.received[i]) decoded = feed(codec.get(), i, frame.packets[i], padded);
+        if (frame.received[i]) decoded = feed(api, codec.get(), i, frame.packets[i], padded);
     }
     for (size_t k = 0; k < frame.fec_packets.size() && !decoded; ++k) {
         const auto& [fec_index, block] = frame.fec_packets[k];
-        decoded = feed(codec.get(), count + fec_index, block, padded);
+        decoded = feed(api, codec.get(), count + fec_index, block, padded);
     }
 
     // Recovery is only meaningful once a decode call reported the message
@@ -56,7 +52,7 @@ bool repair_frame(PendingFrame& frame, uint64_t& added_bytes) {
     std::vector<uint8_t> message;
     if (decoded) {
         message.resize(message_bytes);
-        decoded = wirehair_recover(codec.get(), message.data(), message_bytes) == Wirehair_Success;
+        decoded = api.recover(codec.get(), message.data(), message_bytes) == Wirehair_Success;
     }
     codec.reset();
     if (!decoded) {

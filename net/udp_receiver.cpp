@@ -160,7 +160,16 @@ void UdpReceiver::on_receive(size_t slot, const asio::error_code& error, size_t 
     }
     packets_received_.fetch_add(1, std::memory_order_relaxed);
     bytes_received_.fetch_add(length, std::memory_order_relaxed);
-    if (handler_) handler_(datagram.data(), length, sender);
+    if (!handler_) return;
+    // This runs on a session I/O thread: an escaping exception would end the
+    // thread's run loop, so the datagram is given up instead.
+    try {
+        handler_(datagram.data(), length, sender);
+    } catch (const std::exception& e) {
+        spdlog::error("UdpReceiver: handler exception: {}", e.what());
+    } catch (...) {
+        spdlog::error("UdpReceiver: handler exception: unknown");
+    }
 }
 
 void UdpReceiver::stop() {
