@@ -128,6 +128,27 @@ TEST_P(DecoderPerCodec, SizeChangeMidStreamRebuildsThePool) {
     EXPECT_EQ(decoder.decoded_frames(), 12u);
 }
 
+TEST_P(DecoderPerCodec, ConvertsOtherChromaLayoutsToPlanar420) {
+    TestEncoder encoder(GetParam(), 320, 240, 120, TestEncoder::Scene::bars, 2'000'000, true);
+    ASSERT_TRUE(encoder.ok());
+    const auto units = encoder.encode(6);
+    LibavDecoder decoder(software());
+    ASSERT_TRUE(decoder.initialize(GetParam(), 320, 240));
+    std::vector<const Picture*> seen;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const DecodedFrame f = decoder.decode(units[i].data(), units[i].size(), static_cast<uint32_t>(i), i == 0);
+        ASSERT_NE(f.picture, nullptr);
+        const Picture& p = *f.picture;
+        EXPECT_EQ(p.layout, PixelLayout::yuv420p);
+        EXPECT_EQ(p.width, 320u);
+        for (int bar = 0; bar < 8; ++bar) EXPECT_NEAR(luma_at(p, bar * 40 + 20, 60), test::k_bar_luma[bar], 6);
+        EXPECT_NEAR(p.planes[1][60 * p.strides[1] + 80], 128, 4);
+        EXPECT_NEAR(p.planes[2][60 * p.strides[2] + 80], 128, 4);
+        seen.push_back(f.picture);
+    }
+    EXPECT_EQ(seen[0], seen[4]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Codecs, DecoderPerCodec, ::testing::Values(VideoCodec::H264, VideoCodec::HEVC),
                          [](const auto& info) { return info.param == VideoCodec::H264 ? "H264" : "HEVC"; });
 

@@ -17,8 +17,15 @@ inline constexpr uint8_t k_bar_luma[8] = {235, 210, 170, 145, 106, 81, 41, 16};
 
 class TestEncoder {
 public:
+    enum class Scene {
+        bars,      // eight grey bars and a small moving box, mostly static
+        panning,   // fine noise scrolling under the bars, every block moves
+    };
+
     // Streams start with an IDR picture; later ones come every `gop` pictures.
-    TestEncoder(VideoCodec codec, int width, int height, int gop = 120);
+    // `full_chroma` encodes 4:4:4, which the decoder has to convert.
+    TestEncoder(VideoCodec codec, int width, int height, int gop = 120, Scene scene = Scene::bars,
+                int64_t bit_rate = 2'000'000, bool full_chroma = false);
     ~TestEncoder();
     TestEncoder(const TestEncoder&) = delete;
     TestEncoder& operator=(const TestEncoder&) = delete;

@@ -3,6 +3,7 @@
 #include "tests/video/x_display.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +35,8 @@ bool start_xvfb() {
     if (pid < 0) return false;
     if (pid == 0) {
         close(fds[0]);
+        // The server goes with the test process, however that ends.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
                static_cast<char*>(nullptr));

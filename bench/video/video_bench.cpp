@@ -1,0 +1,252 @@
+// Cost of each video stage on this machine: software decode per access
+// unit, texture upload and draw, buffer swap, and moving the GL context
+// between threads as the session's frame path does for every picture.
+#include <benchmark/benchmark.h>
+
+#include <SDL.h>
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "tests/video/test_encoder.h"
+#include "tests/video/x_display.h"
+#include "video/gl_renderer.h"
+#include "video/libav_decoder.h"
+
+namespace nb {
+namespace {
+
+using test::AccessUnit;
+using test::TestEncoder;
+
+constexpr int k_stream_length = 60;
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// Per-iteration durations, reported as p50_us and p99_us counters: a frame
+// path is judged by its tail, not only its mean.
+class Percentiles {
+public:
+    void add(double seconds) { samples_.push_back(seconds * 1e6); }
+    void report(benchmark::State& state) {
+        if (samples_.empty()) return;
+        std::sort(samples_.begin(), samples_.end());
+        state.counters["p50_us"] = samples_[samples_.size() / 2];
+        state.counters["p99_us"] = samples_[std::min(samples_.size() - 1, samples_.size() * 99 / 100)];
+    }
+
+private:
+    std::vector<double> samples_;
+};
+
+// One IDR picture and 59 P pictures per stream, encoded once and cached:
+// libx265 takes seconds for a 1080p stream on a small machine.
+const std::vector<AccessUnit>& stream(VideoCodec codec, int width, int height, TestEncoder::Scene scene) {
+    static std::map<std::tuple<int, int, int, int>, std::vector<AccessUnit>> cache;
+    auto key = std::make_tuple(static_cast<int>(codec), width, height, static_cast<int>(scene));
+    auto it = cache.find(key);
+    if (it == cache.end()) {
+        // The session's default bit rate for 1080p60, scaled to the size.
+        const int64_t rate = int64_t{30'000'000} * width * height / (1920 * 1080);
+        TestEncoder encoder(codec, width, height, k_stream_length, scene, rate);
+        it = cache.emplace(key, encoder.encode(k_stream_length)).first;
+    }
+    return it->second;
+}
+
+const char* name_of(VideoCodec codec) { return codec == VideoCodec::HEVC ? "HEVC" : "H.264"; }
+
+// Args: codec (0 H.264, 1 HEVC), width, height, scene (0 bars, 1 panning).
+void BM_Decode(benchmark::State& state) {
+    const auto codec = static_cast<VideoCodec>(state.range(0));
+    const int w = static_cast<int>(state.range(1));
+    const int h = static_cast<int>(state.range(2));
+    const auto& units = stream(codec, w, h, static_cast<TestEncoder::Scene>(state.range(3)));
+    if (units.size() != k_stream_length) {
+        state.SkipWithError("encoder unavailable");
+        return;
+    }
+    LibavDecoder decoder(LibavDecoder::Options{.try_hardware = false, .render_node = {}, .clock = {}});
+    decoder.initialize(codec, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+    size_t i = 0;
+    size_t bytes = 0;
+    Percentiles spread;
+    for (auto _ : state) {
+        const AccessUnit& u = units[i];
+        const auto t0 = Clock::now();
+        const DecodedFrame f = decoder.decode(u.data(), u.size(), static_cast<uint32_t>(i), i == 0);
+        spread.add(seconds_since(t0));
+        benchmark::DoNotOptimize(f.picture);
+        bytes += u.size();
+        i = (i + 1) % units.size();
+    }
+    spread.report(state);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.SetLabel(std::string(name_of(codec)) + (state.range(3) ? " panning" : " bars"));
+}
+
+void decode_args(benchmark::internal::Benchmark* b) {
+    for (int codec : {0, 1})
+        for (auto [w, h] : {std::pair{1280, 720}, std::pair{1920, 1080}})
+            for (int scene : {0, 1}) b->Args({codec, w, h, scene});
+}
+
+// A window, a renderer and a decoded picture of the stream's size.
+struct Presentation {
+    SDL_Window* window = nullptr;
+    GlRenderer renderer;
+    LibavDecoder decoder{LibavDecoder::Options{.try_hardware = false, .render_node = {}, .clock = {}}};
+    const Picture* picture = nullptr;
+    PFNGLFINISHPROC finish = nullptr;
+
+    Presentation(int w, int h) {
+        if (!test::ensure_x_display() || SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return;
+        GlRenderer::prepare_window_attributes();
+        window = SDL_CreateWindow("nb_bench_video", 0, 0, w, h, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+        if (!window || !renderer.initialize(window, static_cast<uint32_t>(w), static_cast<uint32_t>(h))) return;
+        const auto& units = stream(VideoCodec::H264, w, h, TestEncoder::Scene::panning);
+        decoder.initialize(VideoCodec::H264, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+        picture = decoder.decode(units[0].data(), units[0].size(), 0, true).picture;
+        finish = reinterpret_cast<PFNGLFINISHPROC>(SDL_GL_GetProcAddress("glFinish"));
+    }
+    ~Presentation() {
+        renderer.shutdown();
+        if (window) SDL_DestroyWindow(window);
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
+    bool ok() const { return picture && finish; }
+};
+
+// Upload of the three planes and the conversion draw, waited for: with
+// Mesa's software GL the draw itself runs on the CPU.
+void BM_UploadAndDraw(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    Presentation p(w, h);
+    if (!p.ok()) {
+        state.SkipWithError("no window or picture");
+        return;
+    }
+    Percentiles spread;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        p.renderer.render_frame(p.picture, p.picture->width, p.picture->height);
+        p.finish();
+        const double t = seconds_since(t0);
+        state.SetIterationTime(t);
+        spread.add(t);
+        p.renderer.present();
+    }
+    spread.report(state);
+}
+
+// The swap alone, including the context release that ends every sequence.
+void BM_Present(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    Presentation p(w, h);
+    if (!p.ok()) {
+        state.SkipWithError("no window or picture");
+        return;
+    }
+    Percentiles spread;
+    for (auto _ : state) {
+        p.renderer.render_frame(p.picture, p.picture->width, p.picture->height);
+        p.renderer.bind_render_target();
+        p.finish();
+        const auto t0 = Clock::now();
+        p.renderer.present();
+        const double t = seconds_since(t0);
+        state.SetIterationTime(t);
+        spread.add(t);
+    }
+    spread.report(state);
+}
+
+// What the frame handler does after decoding, as one sequence.
+void BM_FramePath(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    Presentation p(w, h);
+    if (!p.ok()) {
+        state.SkipWithError("no window or picture");
+        return;
+    }
+    Percentiles spread;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        p.renderer.render_frame(p.picture, p.picture->width, p.picture->height);
+        p.renderer.bind_render_target();
+        p.renderer.present();
+        spread.add(seconds_since(t0));
+    }
+    spread.report(state);
+}
+
+// Making the context current on a thread and releasing it again: the price
+// of letting any I/O thread present, paid once per picture.
+void BM_ContextHandover(benchmark::State& state) {
+    Presentation p(1280, 720);
+    if (!p.ok()) {
+        state.SkipWithError("no window");
+        return;
+    }
+    Percentiles spread;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        p.renderer.make_current();
+        p.renderer.release_current();
+        spread.add(seconds_since(t0));
+    }
+    spread.report(state);
+}
+
+// The same hand-over when the next picture comes from another thread, as
+// it does when the I/O threads take turns.
+void BM_ContextHandoverAcrossThreads(benchmark::State& state) {
+    Presentation p(1280, 720);
+    if (!p.ok()) {
+        state.SkipWithError("no window");
+        return;
+    }
+    Percentiles spread;
+    for (auto _ : state) {
+        double elapsed = 0;
+        std::thread other([&] {
+            const auto t0 = Clock::now();
+            p.renderer.make_current();
+            p.renderer.release_current();
+            elapsed = seconds_since(t0);
+        });
+        other.join();
+        state.SetIterationTime(elapsed);
+        spread.add(elapsed);
+    }
+    spread.report(state);
+}
+
+BENCHMARK(BM_Decode)->Apply(decode_args)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_UploadAndDraw)->Args({1280, 720})->Args({1920, 1080})->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Present)->Args({1280, 720})->Args({1920, 1080})->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FramePath)->Args({1280, 720})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ContextHandover)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ContextHandoverAcrossThreads)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace nb
+
+int main(int argc, char** argv) {
+    spdlog::set_level(spdlog::level::warn);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
