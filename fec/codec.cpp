@@ -223,14 +223,23 @@ CodecResult Codec::recover(std::span<uint8_t> out) {
     // With few blocks missing, building just those from the solved
     // unknowns beats finishing every intermediate symbol.
     if (missing && !ensure_symbols(Symbols::unknowns_solved)) return CodecResult::out_of_memory;
+    missing_ids_.clear();
+    missing_outs_.clear();
     for (uint32_t i = 0; i < n; ++i) {
         uint8_t* target = out.data() + static_cast<size_t>(i) * block_bytes_;
         const uint32_t length = block_length(i);
         if (data_slot_[i] != k_no_slot) {
             std::memcpy(target, slot(data_slot_[i]), length);
-        } else {
+        } else if (length != block_bytes_ || symbols_state_ == Symbols::complete) {
             write_missing_block(i, target, length);
+        } else {
+            missing_ids_.push_back(i);
+            missing_outs_.push_back(target);
         }
+    }
+    if (!missing_ids_.empty() &&
+        !solver_.write_rows(missing_ids_, missing_outs_, symbols_.data(), block_bytes_, block_bytes_)) {
+        return CodecResult::out_of_memory;
     }
     return CodecResult::success;
 }
@@ -262,7 +271,8 @@ CodecResult Codec::become_encoder() {
 size_t Codec::retained_bytes() const {
     return symbols_.capacity() + received_.capacity() + solver_.retained_bytes() +
            (row_ids_.capacity() + data_slot_.capacity() + far_repair_seen_.capacity()) * sizeof(uint32_t) +
-           row_data_.capacity() * sizeof(void*) + repair_seen_.capacity() * sizeof(uint64_t);
+           (row_data_.capacity() + missing_outs_.capacity()) * sizeof(void*) +
+           missing_ids_.capacity() * sizeof(uint32_t) + repair_seen_.capacity() * sizeof(uint64_t);
 }
 
 }  // namespace nb::fec

@@ -93,6 +93,8 @@ private:
     std::vector<uint32_t> row_ids_;
     std::vector<const uint8_t*> row_data_;
     std::vector<uint32_t> data_slot_;
+    std::vector<uint32_t> missing_ids_;
+    std::vector<uint8_t*> missing_outs_;
     uint32_t data_count_ = 0;
     std::vector<uint64_t> repair_seen_;        // ids N .. N+window-1
     std::vector<uint32_t> far_repair_seen_;    // any other repair id

@@ -38,6 +38,11 @@ public:
     // Block `block_id` (first `bytes` bytes) from symbols in the state
     // solve_unknowns() left them in; stride is the full block size.
     void write_row(uint32_t block_id, const uint8_t* symbols, uint8_t* out, size_t bytes, size_t stride);
+    // write_row() for many blocks at once (block_ids[i] into outs[i]).
+    // With enough of them it first tabulates the sums of each group of four
+    // unknowns, which roughly halves the blocks read per row.
+    bool write_rows(std::span<const uint32_t> block_ids, std::span<uint8_t* const> outs, const uint8_t* symbols,
+                    size_t bytes, size_t stride);
 
     // Bytes of heap the solver holds for reuse.
     size_t retained_bytes() const;
@@ -53,6 +58,9 @@ private:
     void resolve(uint32_t column);
     uint32_t pick_inactivation();
     void build_column_vectors();
+    // Fills row_bits_ with `block_id`'s row over the unknowns and sources_
+    // with the peeled columns' partial values it needs.
+    void gather_row(uint32_t block_id, const uint8_t* symbols, size_t stride);
     void build_binary_rows();
     bool eliminate_binary();
     bool eliminate_heavy();
@@ -114,6 +122,8 @@ private:
     std::vector<const uint8_t*> sources_;
     std::vector<uint8_t> bin_is_pivot_;
     std::vector<uint64_t> row_bits_;
+    BlockBuffer group_sums_;
+    std::vector<const uint8_t*> group_entries_;  // 16 per group of four unknowns
     std::vector<uint32_t> op_start_;
     std::vector<uint32_t> op_cursor_;
     std::vector<uint32_t> op_sources_;

@@ -334,7 +334,7 @@ size_t Solver::retained_bytes() const {
            bytes(bin_bits_) + bytes(bin_source_) + bytes(bin_order_) + bytes(bin_ops_) + bytes(pivot_row_) +
            bytes(pivot_sequence_) + bytes(free_unknowns_) + bytes(heavy_coef_) + bytes(heavy_combo_) + bytes(column_order_) +
            bytes(heavy_of_free_) + values_.capacity() + bytes(sources_) + bytes(bin_is_pivot_) + bytes(row_bits_) + bytes(op_start_) + bytes(op_cursor_) +
-           bytes(op_sources_);
+           bytes(op_sources_) + group_sums_.capacity() + bytes(group_entries_);
 }
 
 }  // namespace nb::fec

@@ -139,6 +139,30 @@ TEST_F(FecCodec, RandomFeedsRecoverTheMessageAcrossSizes) {
     }
 }
 
+// Heavy loss takes a different path to the missing blocks than a few
+// losses do; both must give the message back, short final block included.
+TEST_F(FecCodec, HeavyLossRecoversExactly) {
+    std::mt19937 rng(13);
+    for (const uint32_t lost : {1u, 39u, 40u, 150u, 500u}) {
+        const auto message = random_message(rng, 500 * 20 - 7);
+        const auto encoder = make_encoder(message, 20);
+        const auto decoder = make_decoder(message.size(), 20);
+        WirehairResult r = Wirehair_NeedMore;
+        for (uint32_t id = lost; id < 500 && r == Wirehair_NeedMore; ++id) {
+            const auto block = encode(encoder, id, 20);
+            r = wirehair_decode(decoder.get(), id, block.data(), static_cast<uint32_t>(block.size()));
+        }
+        for (uint32_t id = 500; r == Wirehair_NeedMore && id < 500 + lost + 20; ++id) {
+            const auto block = encode(encoder, id, 20);
+            r = wirehair_decode(decoder.get(), id, block.data(), 20);
+        }
+        ASSERT_EQ(r, Wirehair_Success) << lost << " lost";
+        std::vector<uint8_t> out(message.size());
+        ASSERT_EQ(wirehair_recover(decoder.get(), out.data(), out.size()), Wirehair_Success);
+        EXPECT_EQ(out, message) << lost << " lost";
+    }
+}
+
 // The repair step feeds whatever a frame holds and then recovers; a frame
 // short of blocks must not come back as a "repaired" frame of garbage.
 TEST_F(FecCodec, RecoverBeforeSuccessNeedsMoreAndWritesNothing) {
