@@ -1,5 +1,6 @@
 #include "fec/codec_pool.h"
 
+#include <cstddef>
 #include <new>
 #include <vector>
 
@@ -18,11 +19,15 @@ ThreadCache& cache() {
 
 }  // namespace
 
-std::unique_ptr<Codec> CodecPool::acquire() {
+std::unique_ptr<Codec> CodecPool::acquire(uint64_t block_count) {
     ThreadCache& c = cache();
     if (!c.codecs.empty()) {
-        std::unique_ptr<Codec> codec = std::move(c.codecs.back());
-        c.codecs.pop_back();
+        size_t pick = c.codecs.size() - 1;
+        for (size_t i = 0; i < c.codecs.size(); ++i) {
+            if (c.codecs[i]->block_count() == block_count) pick = i;
+        }
+        std::unique_ptr<Codec> codec = std::move(c.codecs[pick]);
+        c.codecs.erase(c.codecs.begin() + static_cast<std::ptrdiff_t>(pick));
         const size_t held = codec->retained_bytes();
         c.bytes = held > c.bytes ? 0 : c.bytes - held;
         return codec;

@@ -16,8 +16,10 @@ public:
     static constexpr size_t k_max_codecs = 4;
     static constexpr size_t k_max_bytes = 64u << 20;
 
-    // A codec from this thread's cache, or a new one (null if out of memory).
-    static std::unique_ptr<Codec> acquire();
+    // A codec from this thread's cache, preferably one last used for the
+    // same block count (its dense rows are already built), or a new one
+    // (null if out of memory).
+    static std::unique_ptr<Codec> acquire(uint64_t block_count);
     // Keeps the codec for reuse on this thread while within the limits,
     // otherwise frees it.
     static void release(std::unique_ptr<Codec> codec);

@@ -1,9 +1,25 @@
 #include "fec/dense_pattern.h"
 
+#include <array>
+
+#include "fec/block_row.h"
 #include "fec/pcg32.h"
 
 namespace nb::fec {
 namespace {
+
+// Decks never exceed the largest dense count (394), so swap indices can use
+// precomputed reciprocals instead of a division per card.
+constexpr uint32_t k_fast_deck = 512;
+
+const std::array<FastModulus, k_fast_deck>& deck_moduli() {
+    static const std::array<FastModulus, k_fast_deck> moduli = [] {
+        std::array<FastModulus, k_fast_deck> m;
+        for (uint32_t i = 1; i < k_fast_deck; ++i) m[i] = FastModulus(i);
+        return m;
+    }();
+    return moduli;
+}
 
 // Inside-out shuffle whose swap index comes from 0..i-1. The draws are
 // split into bytes (or 16-bit halves for large decks) in a fixed order,
@@ -11,8 +27,9 @@ namespace {
 // exactly this way.
 void shuffle(Pcg32& prng, uint16_t* deck, uint32_t n) {
     deck[0] = 0;
-    const auto place = [deck](uint32_t i, uint32_t r) {
-        const uint32_t j = r % i;
+    const auto& moduli = deck_moduli();
+    const auto place = [deck, &moduli](uint32_t i, uint32_t r) {
+        const uint32_t j = i < k_fast_deck ? moduli[i](r) : r % i;
         deck[i] = deck[j];
         deck[j] = static_cast<uint16_t>(i);
     };

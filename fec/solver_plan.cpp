@@ -327,14 +327,13 @@ bool Solver::eliminate_heavy() {
 }
 
 size_t Solver::retained_bytes() const {
-    const auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
-    return bytes(row_start_) + bytes(row_cols_) + bytes(row_mix_) + bytes(col_ref_start_) + bytes(col_refs_) +
-           bytes(row_left_) + bytes(row_xor_) + bytes(row_is_pivot_) + bytes(col_state_) + bytes(col_aux_) +
-           bytes(peel_order_) + bytes(inactive_cols_) + bytes(ready_) + bytes(pairs_) + bytes(col_vec_) +
-           bytes(bin_bits_) + bytes(bin_source_) + bytes(bin_order_) + bytes(bin_ops_) + bytes(pivot_row_) +
-           bytes(pivot_sequence_) + bytes(free_unknowns_) + bytes(heavy_coef_) + bytes(heavy_combo_) + bytes(column_order_) +
-           bytes(heavy_of_free_) + values_.capacity() + bytes(sources_) + bytes(bin_is_pivot_) + bytes(row_bits_) + bytes(op_start_) + bytes(op_cursor_) +
-           bytes(op_sources_) + group_sums_.capacity() + bytes(group_entries_);
+    const auto sum = [](const auto&... v) { return ((v.capacity() * sizeof(v[0])) + ...); };
+    return sum(row_start_, row_cols_, row_mix_, col_ref_start_, col_refs_, row_left_, row_xor_, row_is_pivot_,
+               col_state_, col_aux_, peel_order_, inactive_cols_, ready_, pairs_, col_vec_, bin_bits_, bin_source_,
+               bin_order_, bin_ops_, column_order_, pivot_row_, pivot_sequence_, free_unknowns_, heavy_coef_,
+               heavy_combo_, heavy_of_free_, sources_, bin_is_pivot_, row_bits_, group_entries_, op_start_,
+               op_cursor_, op_sources_) +
+           values_.capacity() + group_sums_.capacity();
 }
 
 }  // namespace nb::fec

@@ -25,9 +25,10 @@ Codec* to_codec(WirehairCodec handle) { return reinterpret_cast<Codec*>(handle);
 WirehairCodec to_handle(std::unique_ptr<Codec> codec) { return reinterpret_cast<WirehairCodec>(codec.release()); }
 WirehairResult to_result(CodecResult r) { return static_cast<WirehairResult>(static_cast<int>(r)); }
 
-std::unique_ptr<Codec> take(WirehairCodec reuse) {
+std::unique_ptr<Codec> take(WirehairCodec reuse, uint64_t message_bytes, uint32_t block_bytes) {
     if (reuse != nullptr) return std::unique_ptr<Codec>(to_codec(reuse));
-    return CodecPool::acquire();
+    const uint64_t blocks = block_bytes == 0 ? 0 : (message_bytes + block_bytes - 1) / block_bytes;
+    return CodecPool::acquire(blocks);
 }
 
 }  // namespace
@@ -70,7 +71,7 @@ const char* wirehair_result_string(WirehairResult result) {
 
 WirehairCodec wirehair_encoder_create(WirehairCodec reuse_opt, const void* message, uint64_t message_bytes,
                                       uint32_t block_bytes) {
-    std::unique_ptr<Codec> codec = take(reuse_opt);
+    std::unique_ptr<Codec> codec = take(reuse_opt, message_bytes, block_bytes);
     if (!codec || !g_initialized.load(std::memory_order_acquire) || message == nullptr) {
         CodecPool::release(std::move(codec));
         return nullptr;
@@ -96,7 +97,7 @@ WirehairResult wirehair_encode(WirehairCodec codec, unsigned block_id, void* blo
 }
 
 WirehairCodec wirehair_decoder_create(WirehairCodec reuse_opt, uint64_t message_bytes, uint32_t block_bytes) {
-    std::unique_ptr<Codec> codec = take(reuse_opt);
+    std::unique_ptr<Codec> codec = take(reuse_opt, message_bytes, block_bytes);
     if (!codec || !g_initialized.load(std::memory_order_acquire)) {
         CodecPool::release(std::move(codec));
         return nullptr;

@@ -71,7 +71,9 @@ TEST(FastModulus, AgreesWithDivisionForRowDraws) {
     std::mt19937 rng(4);
     for (uint32_t d = 1; d <= 64000; d += (d < 300 ? 1 : 97)) {
         const FastModulus mod(d);
-        for (const uint32_t v : {0u, 1u, d - 1, d, d + 1, 0xFFFFu, 0xFFFFFFFFu}) ASSERT_EQ(mod(v), v % d) << v << " % " << d;
+        for (const uint32_t v : {0u, 1u, d - 1, d, d + 1, 0xFFFFu, 0xFFFFFFFFu}) {
+            ASSERT_EQ(mod(v), v % d) << v << " % " << d;
+        }
         for (int k = 0; k < 50; ++k) {
             const uint32_t v = rng();
             ASSERT_EQ(mod(v), v % d) << v << " % " << d;
