@@ -172,6 +172,9 @@ void ControlConnection::handle_auth(const json& message) {
     events_.write("auth", fields);
     authenticated_ = true;
     auth_timer_.cancel();
+    // Logged before the reply goes out, so a client that has the keys can
+    // rely on the record being there.
+    events_.write("session_ready", {{"conn", id_}, {"session", session->id}});
     send({{"type", "session_ready"},
           {"video_key", base64_key(session->video_key)},
           {"audio_key", base64_key(session->audio_key)},
@@ -179,7 +182,6 @@ void ControlConnection::handle_auth(const json& message) {
     spdlog::info("ControlConnection: #{} authenticated, session {} ready ({}x{} @{} fps, {} kbit/s, codec {})", id_,
                  session->id, session->width, session->height, session->fps, session->bitrate_kbps,
                  static_cast<int>(session->codec));
-    events_.write("session_ready", {{"conn", id_}, {"session", session->id}});
 }
 
 void ControlConnection::handle_ping(const json& message) {
@@ -190,8 +192,8 @@ void ControlConnection::handle_ping(const json& message) {
         pong["ts"] = ts->get<uint64_t>();
         fields["ts"] = ts->get<uint64_t>();
     }
-    send(pong);
     events_.write("pong", fields);
+    send(pong);
 }
 
 void ControlConnection::handle_stats(const json& message) {

@@ -5,7 +5,7 @@
 namespace nb {
 
 ControlServer::ControlServer(asio::io_context& io, IControlHandler& handler, EventLog& events)
-    : io_(io), handler_(handler), events_(events), acceptor_(io) {}
+    : io_(io), handler_(handler), events_(events), acceptor_(io), retry_timer_(io) {}
 
 ControlServer::~ControlServer() {
     asio::error_code ec;
@@ -39,8 +39,15 @@ void ControlServer::accept_next() {
     acceptor_.async_accept([this](const asio::error_code& error, asio::ip::tcp::socket socket) {
         if (stopped_ || error == asio::error::operation_aborted) return;
         if (error) {
+            // Typically out of descriptors: retrying at once would spin.
             spdlog::warn("ControlServer: accept failed: {}", error.message());
-        } else {
+            retry_timer_.expires_after(std::chrono::milliseconds(100));
+            retry_timer_.async_wait([this](const asio::error_code& e) {
+                if (!e && !stopped_) accept_next();
+            });
+            return;
+        }
+        {
             // Forget connections that have gone, so the map stays small.
             std::erase_if(connections_, [](const auto& entry) { return entry.second.expired(); });
             auto connection = std::make_shared<ControlConnection>(std::move(socket), next_id_++, handler_, events_);
@@ -63,6 +70,7 @@ void ControlServer::stop() {
     stopped_ = true;
     asio::error_code ec;
     acceptor_.close(ec);
+    retry_timer_.cancel();
     close_others(0);
     connections_.clear();
 }

@@ -4,6 +4,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <cstdint>
 #include <map>
@@ -36,6 +37,7 @@ private:
     IControlHandler& handler_;
     EventLog& events_;
     asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer retry_timer_;  // pauses accepting after an error (out of descriptors)
     uint16_t port_ = 0;
     uint64_t next_id_ = 1;
     bool stopped_ = false;

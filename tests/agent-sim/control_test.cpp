@@ -1,0 +1,245 @@
+// The agent's control channel seen from a plain TCP client: the handshake,
+// its rejections, requests, pings, and bytes a broken or hostile client
+// might send.
+#include <gtest/gtest.h>
+
+#include <asio.hpp>
+#include <sodium.h>
+#include <sys/socket.h>
+
+#include <optional>
+#include <set>
+
+#include "tests/agent-sim/agent_fixture.h"
+
+namespace nb {
+namespace {
+
+using nlohmann::json;
+
+class ControlClient {
+public:
+    explicit ControlClient(uint16_t port) : socket_(io_) {
+        socket_.connect({asio::ip::make_address("127.0.0.1"), port});
+        // A broken agent must fail the test, not hang it.
+        timeval limit{10, 0};
+        ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    }
+
+    void send_raw(const std::string& bytes) {
+        asio::error_code ec;
+        asio::write(socket_, asio::buffer(bytes), ec);
+    }
+    void send_line(const std::string& line) { send_raw(line + "\n"); }
+    void send(const json& message) { send_line(message.dump()); }
+
+    // The next line as JSON, or nothing when the agent closed the connection.
+    std::optional<json> read() {
+        asio::error_code ec;
+        const size_t n = asio::read_until(socket_, buffer_, '\n', ec);
+        if (ec) return std::nullopt;
+        std::string line(asio::buffers_begin(buffer_.data()), asio::buffers_begin(buffer_.data()) + n - 1);
+        buffer_.consume(n);
+        return json::parse(line, nullptr, false);
+    }
+
+    bool closed_by_agent() {
+        while (auto message = read()) {
+        }
+        return true;
+    }
+
+private:
+    asio::io_context io_;
+    asio::ip::tcp::socket socket_;
+    asio::streambuf buffer_;
+};
+
+json auth(const std::string& token = test::k_token) {
+    return {{"bitrate", 30000}, {"codec", 0},   {"fps", 60},      {"height", 1080},
+            {"token", token},   {"type", "auth"}, {"udp_ip", "127.0.0.1"}, {"width", 1920}};
+}
+
+std::vector<uint8_t> decode_key(const std::string& text) {
+    std::vector<uint8_t> out(text.size());
+    size_t length = 0;
+    if (sodium_base642bin(out.data(), out.size(), text.data(), text.size(), nullptr, &length, nullptr,
+                          sodium_base64_VARIANT_ORIGINAL) != 0) {
+        return {};
+    }
+    out.resize(length);
+    return out;
+}
+
+class AgentControl : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = test::fresh_temp_dir("agent-control");
+        options_ = test::loopback_agent_options(dir_);
+        options_.audio = false;
+        agent_ = std::make_unique<Agent>(options_);
+        ASSERT_TRUE(agent_->start());
+    }
+    std::vector<json> events(const std::string& kind) { return test::read_events(options_.events_file, kind); }
+
+    std::filesystem::path dir_;
+    AgentOptions options_;
+    std::unique_ptr<Agent> agent_;
+};
+
+TEST_F(AgentControl, AcceptedAuthGetsThreeFreshBase64Keys) {
+    std::set<std::vector<uint8_t>> keys;
+    for (int round = 0; round < 2; ++round) {
+        ControlClient client(agent_->control_port());
+        client.send(auth());
+        const auto reply = client.read();
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ((*reply)["type"], "session_ready");
+        for (const char* name : {"video_key", "audio_key", "input_key"}) {
+            const auto key = decode_key((*reply)[name].get<std::string>());
+            EXPECT_EQ(key.size(), 32u) << name;
+            keys.insert(key);
+        }
+    }
+    EXPECT_EQ(keys.size(), 6u) << "every key of every session is new";
+    const auto auths = events("auth");
+    ASSERT_EQ(auths.size(), 2u);
+    EXPECT_EQ(auths[0]["token"], test::k_token);
+    EXPECT_EQ(auths[0]["udp_ip"], "127.0.0.1");
+    EXPECT_EQ(auths[0]["width"], 1920);
+    EXPECT_TRUE(auths[0]["accepted"].get<bool>());
+    EXPECT_EQ(events("session_ready").size(), 2u);
+}
+
+struct RejectCase {
+    const char* name;
+    std::string first_line;
+    const char* error_part;
+};
+
+TEST_F(AgentControl, RejectedClientsAreToldWhyAndDisconnected) {
+    auto with = [](const char* key, json value) {
+        json a = auth();
+        a[key] = std::move(value);
+        return a.dump();
+    };
+    json no_fps = auth();
+    no_fps.erase("fps");
+    const std::vector<RejectCase> cases = {
+        {"wrong token", with("token", "nope"), "invalid session token"},
+        {"token of another type", with("token", 42), "missing token"},
+        {"AV1", with("codec", 2), "unsupported codec 2"},
+        {"odd width", with("width", 1921), "unsupported size"},
+        {"fraction", with("bitrate", 1.5), "invalid bitrate"},
+        {"negative fps", with("fps", -60), "invalid fps"},
+        {"missing fps", no_fps.dump(), "invalid fps"},
+        {"ping before auth", R"({"type":"ping","ts":1})", "expected an auth message"},
+        {"not JSON", "hello agent", "expected an auth message"},
+        {"JSON array", "[1,2,3]", "expected an auth message"},
+    };
+    for (const auto& c : cases) {
+        ControlClient client(agent_->control_port());
+        client.send_line(c.first_line);
+        const auto reply = client.read();
+        ASSERT_TRUE(reply.has_value()) << c.name;
+        EXPECT_EQ((*reply)["type"], "error") << c.name;
+        EXPECT_NE((*reply)["error"].get<std::string>().find(c.error_part), std::string::npos)
+            << c.name << ": " << *reply;
+        EXPECT_TRUE(client.closed_by_agent()) << c.name;
+    }
+    EXPECT_EQ(agent_->session(), nullptr);
+}
+
+TEST_F(AgentControl, RequestsPingsAndStatsAreAnsweredAndRecorded) {
+    ControlClient client(agent_->control_port());
+    client.send(auth());
+    ASSERT_TRUE(client.read().has_value());
+    client.send_line(R"({"ts":123456789012,"type":"ping"})");
+    const auto pong = client.read();
+    ASSERT_TRUE(pong.has_value());
+    EXPECT_EQ(pong->dump(), R"({"ts":123456789012,"type":"pong"})");
+
+    client.send_line(R"({"decoded_fps":59.5,"jitter_ms":0.25,"packet_loss_pct":1.0,"rtt_ms":3.5,"type":"stats"})");
+    client.send_line(R"({"type":"request_idr"})");
+    client.send_line(R"({"bitrate":5000,"type":"set_settings"})");
+    client.send_line(R"({"bitrate":0,"type":"set_settings"})");
+    client.send_line(R"({"height":720,"type":"set_settings","width":1281})");
+    client.send_line(R"({"type":"something_new"})");
+    // A ping after them proves they were all read; pongs come in order.
+    client.send_line(R"({"ts":1,"type":"ping"})");
+    ASSERT_EQ((*client.read())["ts"], 1);
+
+    const auto stats = events("stats");
+    ASSERT_EQ(stats.size(), 1u);
+    EXPECT_DOUBLE_EQ(stats[0]["decoded_fps"].get<double>(), 59.5);
+    EXPECT_DOUBLE_EQ(stats[0]["rtt_ms"].get<double>(), 3.5);
+    EXPECT_EQ(events("request_idr").size(), 1u);
+    const auto settings = events("set_settings");
+    ASSERT_EQ(settings.size(), 3u);
+    EXPECT_TRUE(settings[0]["applied"].get<bool>());
+    EXPECT_FALSE(settings[1]["applied"].get<bool>());
+    EXPECT_FALSE(settings[2]["applied"].get<bool>());
+    EXPECT_EQ(events("pong").size(), 2u);
+    EXPECT_EQ(events("control_unknown").size(), 1u);
+}
+
+TEST_F(AgentControl, GarbageAfterAuthIsSurvived) {
+    ControlClient client(agent_->control_port());
+    client.send(auth());
+    ASSERT_TRUE(client.read().has_value());
+    const std::string deep = std::string(30000, '[') + std::string(30000, ']');
+    client.send_line("not json at all");
+    client.send_line(std::string("\0\x01\xff\xfe{", 5));
+    client.send_line(deep);
+    client.send_line(R"({"type":"ping","ts":"soon"})");  // no usable ts: pong without one
+    client.send_line(R"({"type":7})");
+    client.send_line("{\"type\":\"ping\",\"ts\":99}\r");  // a stray CR is tolerated
+    client.send_raw("\n\n\n");
+    const auto first = client.read();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->dump(), R"({"type":"pong"})");
+    const auto second = client.read();
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ((*second)["ts"], 99);
+    EXPECT_EQ(events("control_bad_line").size(), 4u);
+}
+
+TEST_F(AgentControl, OverlongLineCutsTheClientOffButNotTheAgent) {
+    {
+        ControlClient client(agent_->control_port());
+        client.send(auth());
+        ASSERT_TRUE(client.read().has_value());
+        client.send_raw(std::string(70 * 1024, 'x'));
+        EXPECT_TRUE(client.closed_by_agent());
+    }
+    const auto bad = events("control_bad_line");
+    ASSERT_EQ(bad.size(), 1u);
+    EXPECT_EQ(bad[0]["reason"], "line too long");
+    EXPECT_TRUE(test::wait_until([&] { return agent_->session() == nullptr; }))
+        << "the session ends with its control connection";
+    EXPECT_EQ(events("session_ended").size(), 1u);
+
+    ControlClient next(agent_->control_port());
+    next.send(auth());
+    const auto reply = next.read();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ((*reply)["type"], "session_ready");
+}
+
+TEST_F(AgentControl, NewerClientSupersedesTheOlderOne) {
+    ControlClient first(agent_->control_port());
+    first.send(auth());
+    ASSERT_TRUE(first.read().has_value());
+    ControlClient second(agent_->control_port());
+    second.send(auth());
+    ASSERT_TRUE(second.read().has_value());
+    EXPECT_TRUE(first.closed_by_agent());
+    ASSERT_NE(agent_->session(), nullptr);
+    EXPECT_EQ(agent_->session()->id, 2u);
+    // Only the active client's requests count.
+    second.send_line(R"({"type":"ping","ts":5})");
+    ASSERT_TRUE(second.read().has_value());
+}
+
+}  // namespace
+}  // namespace nb
