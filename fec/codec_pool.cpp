@@ -39,12 +39,16 @@ std::unique_ptr<Codec> CodecPool::acquire(uint64_t block_count) {
     }
 }
 
-void CodecPool::release(std::unique_ptr<Codec> codec) {
+void CodecPool::release(std::unique_ptr<Codec> codec) noexcept {
     if (!codec) return;
     ThreadCache& c = cache();
     const size_t held = codec->retained_bytes();
     if (c.codecs.size() >= k_max_codecs || c.bytes + held > k_max_bytes) return;
-    if (c.codecs.capacity() < k_max_codecs) c.codecs.reserve(k_max_codecs);
+    try {
+        if (c.codecs.capacity() < k_max_codecs) c.codecs.reserve(k_max_codecs);
+    } catch (const std::bad_alloc&) {
+        return;  // not cached; freed on return
+    }
     c.bytes += held;
     c.codecs.push_back(std::move(codec));
 }

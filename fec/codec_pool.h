@@ -21,8 +21,8 @@ public:
     // (null if out of memory).
     static std::unique_ptr<Codec> acquire(uint64_t block_count);
     // Keeps the codec for reuse on this thread while within the limits,
-    // otherwise frees it.
-    static void release(std::unique_ptr<Codec> codec);
+    // otherwise frees it. Never throws.
+    static void release(std::unique_ptr<Codec> codec) noexcept;
 };
 
 }  // namespace nb::fec
