@@ -1,0 +1,116 @@
+// The agent's command line, in the parser and in the real program: help,
+// clear refusals, the event log of a run, and a clean stop on a signal or
+// at the end of --duration.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "tests/agent-sim/agent_fixture.h"
+#include "tools/agent-sim/agent_options.h"
+
+namespace nb {
+namespace {
+
+ParsedOptions parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "nubora-agent-sim");
+    std::vector<const char*> argv;
+    for (auto& a : args) argv.push_back(a.c_str());
+    return parse_agent_options(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(AgentOptions, ValuesArriveInBothSpellings) {
+    const auto p = parse({"--token", "t", "--control-port=49001", "--fec-count", "5", "--loss=2.5",
+                          "--withhold-frames", "3,10,11", "--annexb-codec", "hevc", "--no-audio", "--seed=42"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.token, "t");
+    EXPECT_EQ(p.options.control_port, 49001);
+    EXPECT_EQ(p.options.fec_count, 5);
+    EXPECT_DOUBLE_EQ(p.options.impairment.loss_pct, 2.5);
+    EXPECT_EQ(p.options.impairment.withhold_frames, (std::vector<uint32_t>{3, 10, 11}));
+    EXPECT_EQ(p.options.annexb_codec, VideoCodec::HEVC);
+    EXPECT_FALSE(p.options.audio);
+    EXPECT_EQ(p.options.seed, 42u);
+    // Production ports unless told otherwise.
+    EXPECT_EQ(p.options.video_port, 48002);
+    EXPECT_EQ(p.options.audio_port, 48003);
+    EXPECT_EQ(p.options.input_port, 48000);
+}
+
+TEST(AgentOptions, BadCommandLinesNameTheirFault) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "--token or --accept-any-token"},
+        {{"--token"}, "--token needs a value"},
+        {{"--accept-any-token", "--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--accept-any-token", "--control-port", "70000"}, "--control-port expects an integer from 0 to 65535"},
+        {{"--accept-any-token", "--control-port", "12ab"}, "--control-port"},
+        {{"--accept-any-token", "--loss", "101"}, "--loss expects a number from 0 to 100"},
+        {{"--accept-any-token", "--loss", "nan"}, "--loss"},
+        {{"--accept-any-token", "--fec-count", "257"}, "--fec-count"},
+        {{"--accept-any-token", "--withhold-frames", "3,,4"}, "--withhold-frames"},
+        {{"--accept-any-token", "--withhold-frames", "0"}, "--withhold-frames"},
+        {{"--accept-any-token", "--preset", "placebo"}, "--preset expects one of"},
+        {{"--accept-any-token", "--no-audio=yes"}, "--no-audio takes no value"},
+        {{"--accept-any-token", "--video-port", "5000", "--input-port", "5000"}, "must differ"},
+        {{"--accept-any-token", "--no-audio", "--audio-file", "x.pcm"}, "contradict"},
+        {{"--accept-any-token", "--duration", "0"}, "--duration"},
+    };
+    for (const auto& [args, part] : cases) {
+        const auto p = parse(args);
+        EXPECT_FALSE(p.ok) << part;
+        EXPECT_NE(p.error.find(part), std::string::npos) << "got: " << p.error;
+    }
+}
+
+std::filesystem::path program() { return test::build_dir() / "nubora-agent-sim"; }
+
+TEST(AgentProgram, HelpDocumentsEveryOptionAndBadOptionsExitTwo) {
+    const auto dir = test::fresh_temp_dir("agent-cli");
+    test::ChildProcess help(program(), {"--help"}, {}, dir);
+    ASSERT_EQ(help.wait_exit(), 0);
+    const std::string text = help.output();
+    for (const char* option : {"--bind", "--control-port", "--video-port", "--audio-port", "--input-port", "--token",
+                               "--accept-any-token", "--fec-ratio", "--fec-count", "--annexb", "--tone",
+                               "--audio-file", "--loss", "--burst-loss", "--reorder-window", "--duplicate",
+                               "--corrupt", "--forge", "--withhold-frames", "--seed", "--events", "--duration"}) {
+        EXPECT_NE(text.find(option), std::string::npos) << option;
+    }
+    test::ChildProcess bad(program(), {"--token", "t", "--loss", "x"}, {}, dir);
+    EXPECT_EQ(bad.wait_exit(), 2);
+    EXPECT_NE(bad.output().find("--loss expects a number"), std::string::npos) << bad.output();
+}
+
+TEST(AgentProgram, UnusablePortOrEventFileExitsOne) {
+    const auto dir = test::fresh_temp_dir("agent-cli");
+    test::ChildProcess no_file(program(),
+                               {"--accept-any-token", "--control-port", "0", "--video-port", "0", "--audio-port", "0",
+                                "--input-port", "0", "--events", (dir / "missing" / "events.jsonl").string()},
+                               {}, dir);
+    EXPECT_EQ(no_file.wait_exit(), 1);
+    EXPECT_NE(no_file.output().find("EventLog: cannot open"), std::string::npos);
+    test::ChildProcess bad_bind(program(), {"--accept-any-token", "--bind", "not-an-address"}, {}, dir);
+    EXPECT_EQ(bad_bind.wait_exit(), 1);
+}
+
+TEST(AgentProgram, StopsCleanlyOnSignalAndAfterDuration) {
+    for (const bool by_signal : {true, false}) {
+        const auto dir = test::fresh_temp_dir("agent-cli");
+        const auto events = dir / "events.jsonl";
+        std::vector<std::string> args = {"--token", "t", "--control-port", "0", "--video-port", "0", "--audio-port",
+                                         "0", "--input-port", "0", "--events", events.string(), "--duration",
+                                         by_signal ? "120" : "0.3"};
+        test::ChildProcess agent(program(), args, {}, dir);
+        if (by_signal) {
+            ASSERT_TRUE(agent.wait_for_output("Agent: ready"));
+            agent.signal(SIGTERM);
+        }
+        EXPECT_EQ(agent.wait_exit(), 0) << agent.output();
+        const auto all = test::read_events(events);
+        ASSERT_GE(all.size(), 2u);
+        EXPECT_EQ(all.front()["event"], "agent_started");
+        EXPECT_GT(all.front()["control_port"].get<int>(), 0);
+        EXPECT_EQ(all.back()["event"], "agent_stopped");
+    }
+}
+
+}  // namespace
+}  // namespace nb
