@@ -3,73 +3,19 @@
 // might send.
 #include <gtest/gtest.h>
 
-#include <asio.hpp>
-#include <sodium.h>
-#include <sys/socket.h>
 
 #include <optional>
 #include <set>
 
 #include "tests/agent-sim/agent_fixture.h"
+#include "tests/agent-sim/control_client.h"
 
 namespace nb {
 namespace {
 
 using nlohmann::json;
 
-class ControlClient {
-public:
-    explicit ControlClient(uint16_t port) : socket_(io_) {
-        socket_.connect({asio::ip::make_address("127.0.0.1"), port});
-        // A broken agent must fail the test, not hang it.
-        timeval limit{10, 0};
-        ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-    }
-
-    void send_raw(const std::string& bytes) {
-        asio::error_code ec;
-        asio::write(socket_, asio::buffer(bytes), ec);
-    }
-    void send_line(const std::string& line) { send_raw(line + "\n"); }
-    void send(const json& message) { send_line(message.dump()); }
-
-    // The next line as JSON, or nothing when the agent closed the connection.
-    std::optional<json> read() {
-        asio::error_code ec;
-        const size_t n = asio::read_until(socket_, buffer_, '\n', ec);
-        if (ec) return std::nullopt;
-        std::string line(asio::buffers_begin(buffer_.data()), asio::buffers_begin(buffer_.data()) + n - 1);
-        buffer_.consume(n);
-        return json::parse(line, nullptr, false);
-    }
-
-    bool closed_by_agent() {
-        while (auto message = read()) {
-        }
-        return true;
-    }
-
-private:
-    asio::io_context io_;
-    asio::ip::tcp::socket socket_;
-    asio::streambuf buffer_;
-};
-
-json auth(const std::string& token = test::k_token) {
-    return {{"bitrate", 30000}, {"codec", 0},   {"fps", 60},      {"height", 1080},
-            {"token", token},   {"type", "auth"}, {"udp_ip", "127.0.0.1"}, {"width", 1920}};
-}
-
-std::vector<uint8_t> decode_key(const std::string& text) {
-    std::vector<uint8_t> out(text.size());
-    size_t length = 0;
-    if (sodium_base642bin(out.data(), out.size(), text.data(), text.size(), nullptr, &length, nullptr,
-                          sodium_base64_VARIANT_ORIGINAL) != 0) {
-        return {};
-    }
-    out.resize(length);
-    return out;
-}
+json auth(const std::string& token = test::k_token) { return test::auth_message(token, 0, 1920, 1080, 60, 30000); }
 
 class AgentControl : public ::testing::Test {
 protected:
@@ -90,13 +36,13 @@ protected:
 TEST_F(AgentControl, AcceptedAuthGetsThreeFreshBase64Keys) {
     std::set<std::vector<uint8_t>> keys;
     for (int round = 0; round < 2; ++round) {
-        ControlClient client(agent_->control_port());
+        test::ControlClient client(agent_->control_port());
         client.send(auth());
         const auto reply = client.read();
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ((*reply)["type"], "session_ready");
         for (const char* name : {"video_key", "audio_key", "input_key"}) {
-            const auto key = decode_key((*reply)[name].get<std::string>());
+            const auto key = test::decode_key((*reply)[name].get<std::string>());
             EXPECT_EQ(key.size(), 32u) << name;
             keys.insert(key);
         }
@@ -138,7 +84,7 @@ TEST_F(AgentControl, RejectedClientsAreToldWhyAndDisconnected) {
         {"JSON array", "[1,2,3]", "expected an auth message"},
     };
     for (const auto& c : cases) {
-        ControlClient client(agent_->control_port());
+        test::ControlClient client(agent_->control_port());
         client.send_line(c.first_line);
         const auto reply = client.read();
         ASSERT_TRUE(reply.has_value()) << c.name;
@@ -151,7 +97,7 @@ TEST_F(AgentControl, RejectedClientsAreToldWhyAndDisconnected) {
 }
 
 TEST_F(AgentControl, RequestsPingsAndStatsAreAnsweredAndRecorded) {
-    ControlClient client(agent_->control_port());
+    test::ControlClient client(agent_->control_port());
     client.send(auth());
     ASSERT_TRUE(client.read().has_value());
     client.send_line(R"({"ts":123456789012,"type":"ping"})");
@@ -184,7 +130,7 @@ TEST_F(AgentControl, RequestsPingsAndStatsAreAnsweredAndRecorded) {
 }
 
 TEST_F(AgentControl, GarbageAfterAuthIsSurvived) {
-    ControlClient client(agent_->control_port());
+    test::ControlClient client(agent_->control_port());
     client.send(auth());
     ASSERT_TRUE(client.read().has_value());
     const std::string deep = std::string(30000, '[') + std::string(30000, ']');
@@ -206,7 +152,7 @@ TEST_F(AgentControl, GarbageAfterAuthIsSurvived) {
 
 TEST_F(AgentControl, OverlongLineCutsTheClientOffButNotTheAgent) {
     {
-        ControlClient client(agent_->control_port());
+        test::ControlClient client(agent_->control_port());
         client.send(auth());
         ASSERT_TRUE(client.read().has_value());
         client.send_raw(std::string(70 * 1024, 'x'));
@@ -219,7 +165,7 @@ TEST_F(AgentControl, OverlongLineCutsTheClientOffButNotTheAgent) {
         << "the session ends with its control connection";
     EXPECT_EQ(events("session_ended").size(), 1u);
 
-    ControlClient next(agent_->control_port());
+    test::ControlClient next(agent_->control_port());
     next.send(auth());
     const auto reply = next.read();
     ASSERT_TRUE(reply.has_value());
@@ -227,10 +173,10 @@ TEST_F(AgentControl, OverlongLineCutsTheClientOffButNotTheAgent) {
 }
 
 TEST_F(AgentControl, NewerClientSupersedesTheOlderOne) {
-    ControlClient first(agent_->control_port());
+    test::ControlClient first(agent_->control_port());
     first.send(auth());
     ASSERT_TRUE(first.read().has_value());
-    ControlClient second(agent_->control_port());
+    test::ControlClient second(agent_->control_port());
     second.send(auth());
     ASSERT_TRUE(second.read().has_value());
     EXPECT_TRUE(first.closed_by_agent());
