@@ -5,6 +5,7 @@
 #include "app/shutdown_signal.h"
 #include "common/clock.h"
 #include "session/launcher.h"
+#include "ui/overlay_imgui.h"
 #include "video/renderer.h"
 
 namespace nb {
@@ -18,7 +19,8 @@ constexpr int64_t k_overlay_refresh_spacing_us = 33000;
 
 class EventLoop {
 public:
-    EventLoop(SDL_Window* window, Launcher& launcher) : window_(window), launcher_(launcher) {}
+    EventLoop(SDL_Window* window, Launcher& launcher, ui::OverlayImGui* overlay)
+        : window_(window), launcher_(launcher), overlay_(overlay) {}
 
     void run() {
         bool quit = false;
@@ -39,6 +41,9 @@ public:
 private:
     // Returns true when the event asks the loop to end.
     bool handle(const SDL_Event& event) {
+        // While the panel is shown the GUI sees the window's events; the
+        // overlay itself checks visibility under its lock.
+        if (overlay_ && launcher_.overlay_visible()) overlay_->handle_event(event);
         switch (event.type) {
         case SDL_QUIT:
             return true;
@@ -75,6 +80,12 @@ private:
         case SDLK_m:
             if (shift && alt) set_relative_mouse(!SDL_GetRelativeMouseMode());
             break;
+        case SDLK_q:
+            if (shift && alt) toggle_overlay(ui::OverlayMode::settings);
+            break;
+        case SDLK_i:
+            if (shift && alt) toggle_overlay(ui::OverlayMode::information);
+            break;
         default:
             break;
         }
@@ -85,6 +96,21 @@ private:
             spdlog::warn("SDL_SetRelativeMouseMode failed: {}", SDL_GetError());
         }
         launcher_.refresh_raw_input();
+    }
+
+    // A shown panel frees and shows the pointer and stops input going to the
+    // agent; hiding it captures the mouse again.
+    void toggle_overlay(ui::OverlayMode mode) {
+        if (!overlay_) return;
+        const bool visible = overlay_->toggle(mode);
+        if (visible) {
+            spdlog::info("Overlay: {} panel shown", mode == ui::OverlayMode::settings ? "settings" : "information");
+        } else {
+            spdlog::info("Overlay: hidden");
+        }
+        SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+        set_relative_mouse(!visible);
+        launcher_.set_overlay_visible(visible);
     }
 
     void toggle_fullscreen() {
@@ -126,14 +152,15 @@ private:
 
     SDL_Window* window_;
     Launcher& launcher_;
+    ui::OverlayImGui* overlay_;
     int64_t last_overlay_refresh_us_ = 0;
 };
 
 }  // namespace
 
-void run_event_loop(SDL_Window* window, Launcher& launcher) {
+void run_event_loop(SDL_Window* window, Launcher& launcher, ui::OverlayImGui* overlay) {
     try {
-        EventLoop(window, launcher).run();
+        EventLoop(window, launcher, overlay).run();
     } catch (const std::exception& e) {
         spdlog::critical("Event loop exception: {}", e.what());
     } catch (...) {

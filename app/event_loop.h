@@ -6,9 +6,12 @@
 namespace nb {
 
 class Launcher;
+namespace ui {
+class OverlayImGui;
+}
 
 // Pumps the window until it is closed, the session stops or a shutdown
-// signal arrives.
-void run_event_loop(SDL_Window* window, Launcher& launcher);
+// signal arrives. `overlay` may be null (no hot keys for it then).
+void run_event_loop(SDL_Window* window, Launcher& launcher, ui::OverlayImGui* overlay = nullptr);
 
 }  // namespace nb

@@ -52,6 +52,13 @@ bool Launcher::connect(const ConnectionParams& params, SDL_Window* window) {
         spdlog::warn("Launcher: input pipeline failed (continuing without input)");
     }
 
+    spdlog::debug("Launcher: starting stats reporter");
+    stats_ = std::make_unique<StatsReporter>(io_context_, control_socket_,
+                                             [this](const std::string& text) { send_control(text); },
+                                             tuning_.stats_timing);
+    if (depacketizer_) depacketizer_->set_stats(stats_.get());
+    stats_->start();
+
     work_guard_.emplace(asio::make_work_guard(io_context_));
     start_io_threads();
     running_.store(true);
@@ -151,6 +158,7 @@ void Launcher::shutdown() {
     running_.store(false);
 
     // Sources first, so nothing new enters the pipelines.
+    if (stats_) stats_->stop();
     if (input_sender_) input_sender_->stop();
     if (input_capture_) input_capture_->stop();
     if (audio_receiver_) audio_receiver_->stop();

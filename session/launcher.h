@@ -18,6 +18,7 @@
 #include "app/connection_params.h"
 #include "input/input_event.h"
 #include "session/launcher_tuning.h"
+#include "session/stats_reporter.h"
 
 struct SDL_Window;
 
@@ -108,6 +109,10 @@ public:
 
     IInputCapture* input_capture() { return input_capture_.get(); }
 
+    // Null until connect has started it; lives until the Launcher is destroyed.
+    const StatsReporter* stats() const { return stats_.get(); }
+    VideoCodec codec() const { return params_.codec; }
+
 private:
     using Strand = asio::strand<asio::io_context::executor_type>;
 
@@ -160,6 +165,7 @@ private:
 
     std::unique_ptr<IInputCapture> input_capture_;
     std::unique_ptr<InputSender> input_sender_;
+    std::unique_ptr<StatsReporter> stats_;
     std::vector<InputEvent> run_loop_input_;    // pipeline thread only
     std::vector<InputEvent> window_input_;      // main thread only
 

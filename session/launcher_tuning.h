@@ -8,6 +8,7 @@
 
 #include "net/session_ports.h"
 #include "net/udp_receiver.h"
+#include "session/stats_reporter.h"
 
 namespace nb {
 
@@ -20,6 +21,7 @@ struct LauncherTuning {
     SessionPorts ports;          // the fixed UDP ports of a stream
     ProbeTiming probe_timing;    // hole-punch probe periods
     std::string udp_bind_address = "0.0.0.0";
+    StatsTiming stats_timing;    // statistics and ping periods
 };
 
 // 2 to 4 I/O threads whatever the machine reports.

@@ -99,6 +99,7 @@ void Launcher::on_frame(uint32_t frame_id, std::vector<uint8_t>&& access_unit, b
         renderer_->present();
         last_present_us_.store(now_us());
         frames_presented_.fetch_add(1, std::memory_order_relaxed);
+        if (stats_) stats_->count_decoded_frame();
     } catch (const std::exception& e) {
         spdlog::error("Launcher: frame callback exception (frame {}): {}", frame_id, e.what());
     } catch (...) {

@@ -1,0 +1,244 @@
+// Lifecycle, event forwarding and the frame of the in-stream overlay.
+#include "ui/overlay_imgui.h"
+
+#include <imgui.h>
+#include <imgui_impl_opengl3.h>
+#include <imgui_impl_sdl.h>
+#include <spdlog/spdlog.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "ui/overlay_panels.h"
+#include "ui/overlay_quality.h"
+#include "ui/theme.h"
+
+namespace nb::ui {
+
+namespace {
+
+constexpr float k_font_pixels = 14.0f;
+constexpr float k_drag_handle_height = 12.0f;
+constexpr float k_background_alpha = 0.94f;
+
+int64_t steady_now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+ImVec4 vec(const Rgba& c) { return ImVec4(c.r, c.g, c.b, c.a); }
+
+}  // namespace
+
+std::string_view codec_display_name(VideoCodec codec) {
+    switch (codec) {
+    case VideoCodec::HEVC:
+        return "HEVC";
+    case VideoCodec::AV1:
+        return "AV1";
+    default:
+        return "H.264";
+    }
+}
+
+OverlayImGui::OverlayImGui(std::function<int64_t()> now_ns)
+    : now_ns_(now_ns ? std::move(now_ns) : std::function<int64_t()>(steady_now_ns)) {}
+
+OverlayImGui::~OverlayImGui() { shutdown(); }
+
+bool OverlayImGui::initialize(SDL_Window* window, SDL_GLContext gl_context, const char* glsl_version) {
+    std::lock_guard lock(lock_);
+    if (initialized_.load()) return true;
+    // The headers we compiled against must describe the library we linked.
+    if (std::strcmp(ImGui::GetVersion(), IMGUI_VERSION) != 0 ||
+        !ImGui::DebugCheckVersionAndDataLayout(IMGUI_VERSION, sizeof(ImGuiIO), sizeof(ImGuiStyle), sizeof(ImVec2),
+                                               sizeof(ImVec4), sizeof(ImDrawVert), sizeof(ImDrawIdx))) {
+        spdlog::error("Overlay: ImGui library {} does not match headers {}", ImGui::GetVersion(), IMGUI_VERSION);
+        return false;
+    }
+    if (!window || !gl_context) {
+        spdlog::error("Overlay: no window or GL context to draw into");
+        return false;
+    }
+
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    context_ = ImGui::CreateContext();
+    ImGui::SetCurrentContext(context_);
+    ImGuiIO& io = ImGui::GetIO();
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+    // The shell shows and hides the pointer with the panel; left to the
+    // back end, cursor calls would come from whichever thread draws.
+    io.ConfigFlags |= ImGuiConfigFlags_NoMouseCursorChange;
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    apply_theme(ImGui::GetStyle());
+    load_theme_font(io, k_font_pixels);
+
+    if (!ImGui_ImplSDL2_InitForOpenGL(window, gl_context)) {
+        spdlog::error("Overlay: SDL2 platform binding failed");
+        ImGui::DestroyContext(context_);
+        context_ = nullptr;
+        ImGui::SetCurrentContext(previous);
+        return false;
+    }
+    if (!ImGui_ImplOpenGL3_Init(glsl_version)) {
+        spdlog::error("Overlay: OpenGL3 renderer binding failed");
+        ImGui_ImplSDL2_Shutdown();
+        ImGui::DestroyContext(context_);
+        context_ = nullptr;
+        ImGui::SetCurrentContext(previous);
+        return false;
+    }
+    start_time_ns_ = now_ns_();
+    has_start_time_ = true;
+    position_ = {};
+    initialized_.store(true);
+    spdlog::info("Overlay: initialized (ImGui {})", ImGui::GetVersion());
+    return true;
+}
+
+void OverlayImGui::shutdown() {
+    std::lock_guard lock(lock_);
+    if (!initialized_.load()) return;
+    ImGui::SetCurrentContext(context_);
+    ImGui_ImplOpenGL3_Shutdown();
+    ImGui_ImplSDL2_Shutdown();
+    ImGui::DestroyContext(context_);
+    context_ = nullptr;
+    initialized_.store(false);
+    spdlog::info("Overlay: shutdown");
+}
+
+void OverlayImGui::set_stream_info(int32_t bitrate_kbps, int32_t fps, int32_t width, int32_t height) {
+    std::lock_guard lock(lock_);
+    stream_ = {bitrate_kbps, fps, width, height};
+}
+
+void OverlayImGui::set_change_callback(ChangeCallback callback) {
+    std::lock_guard lock(lock_);
+    on_change_ = std::move(callback);
+}
+
+bool OverlayImGui::toggle(OverlayMode mode) {
+    std::lock_guard lock(lock_);
+    if (visible_ && mode_ == mode) {
+        visible_ = false;
+    } else {
+        mode_ = mode;
+        visible_ = true;
+    }
+    return visible_;
+}
+
+bool OverlayImGui::visible() const {
+    std::lock_guard lock(lock_);
+    return visible_;
+}
+
+OverlayMode OverlayImGui::mode() const {
+    std::lock_guard lock(lock_);
+    return mode_;
+}
+
+PanelPosition OverlayImGui::position() const {
+    std::lock_guard lock(lock_);
+    return position_;
+}
+
+void OverlayImGui::handle_event(const SDL_Event& event) {
+    std::lock_guard lock(lock_);
+    if (!initialized_.load() || !visible_) return;
+    ImGui::SetCurrentContext(context_);
+    ImGui_ImplSDL2_ProcessEvent(&event);
+}
+
+void OverlayImGui::draw(const OverlayStats& stats, const LiveSessionInfo& live) {
+    std::lock_guard lock(lock_);
+    if (!visible_) return;
+    fps_ = static_cast<int32_t>(stats.decoded_fps);
+    rtt_ms_ = stats.rtt_ms;
+    loss_pct_ = stats.loss_pct;
+    bitrate_kbps_ = stats.bitrate_kbps;
+    codec_name_ = stats.codec_name;
+    if (live.valid) {
+        session_seconds_ = live.duration_sec;
+        balance_cents_ = live.balance_cents;
+        cost_cents_ = live.cost_cents;
+        server_hostname_ = live.machine_name;
+        have_backend_info_ = true;
+    }
+    if (!initialized_.load()) return;
+    ImGui::SetCurrentContext(context_);
+    draw_frame_locked();
+}
+
+void OverlayImGui::draw_frame_locked() {
+    ImGui_ImplOpenGL3_NewFrame();
+    ImGui_ImplSDL2_NewFrame();
+    ImGui::NewFrame();
+    if (!have_backend_info_ && has_start_time_) {
+        session_seconds_ = (now_ns_() - start_time_ns_) / 1'000'000'000;
+    }
+
+    const ImGuiViewport* viewport = ImGui::GetMainViewport();
+    position_ = place_panel(position_, {viewport->Pos.x, viewport->Pos.y, viewport->Size.x, viewport->Size.y});
+    ImGui::SetNextWindowPos(ImVec2(position_.x, position_.y));
+    ImGui::SetNextWindowSize(ImVec2(k_panel_width, 0.0f));
+    ImGui::SetNextWindowBgAlpha(k_background_alpha);
+
+    const bool settings = mode_ == OverlayMode::settings;
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, 14.0f);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 1.0f);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(8.0f, 8.0f));
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(4.0f, 4.0f));
+    ImGui::PushStyleColor(ImGuiCol_WindowBg, vec(palette::panel));
+    ImGui::PushStyleColor(ImGuiCol_Border, vec((settings ? palette::violet : palette::blue).with_alpha(0.22f)));
+
+    constexpr ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
+                                       ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
+                                       ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_AlwaysAutoResize |
+                                       ImGuiWindowFlags_NoFocusOnAppearing | ImGuiWindowFlags_NoNavInputs |
+                                       ImGuiWindowFlags_NoNavFocus;
+    std::optional<StreamingChange> change;
+    if (ImGui::Begin("##Overlay", nullptr, flags)) {
+        draw_drag_handle_locked();
+        const PanelValues values{session_seconds_, balance_cents_, cost_cents_, server_hostname_, fps_,
+                                 rtt_ms_,          loss_pct_,      bitrate_kbps_, codec_name_};
+        if (settings) {
+            change = draw_settings_panel(values, stream_);
+        } else {
+            draw_information_panel(values);
+        }
+    }
+    ImGui::End();
+    ImGui::PopStyleColor(2);
+    ImGui::PopStyleVar(4);
+
+    // Inside the frame and under the lock, so the handler sees the values
+    // the user just released.
+    if (change && on_change_) on_change_(*change);
+
+    ImGui::Render();
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+}
+
+void OverlayImGui::draw_drag_handle_locked() {
+    const float width = ImGui::GetContentRegionAvail().x;
+    const ImVec2 handle_pos = ImGui::GetCursorScreenPos();
+    ImGui::InvisibleButton("##drag", ImVec2(width, k_drag_handle_height));
+    if (ImGui::IsItemActive()) {
+        const ImVec2 delta = ImGui::GetIO().MouseDelta;
+        position_.x += delta.x;
+        position_.y += delta.y;
+        ImGui::SetWindowPos(ImVec2(position_.x, position_.y));
+    }
+    const float centre_x = handle_pos.x + width / 2.0f;
+    const float dots_y = ImGui::GetWindowPos().y + 6.0f;
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImU32 dot_colour = ImGui::GetColorU32(vec(palette::grey.with_alpha(0.38f)));
+    for (const float offset : {-14.0f, -7.0f, 0.0f, 7.0f, 14.0f}) {
+        draw->AddCircleFilled(ImVec2(centre_x + offset, dots_y), 2.0f, dot_colour, 8);
+    }
+}
+
+}  // namespace nb::ui

@@ -1,0 +1,105 @@
+// The in-stream overlay: a small floating panel drawn with Dear ImGui into
+// the streaming window's OpenGL back buffer just before each present. An
+// information panel (session time, money, frame rate, latency, bitrate,
+// loss, codec) and a settings panel (bitrate and frame-rate sliders).
+#pragma once
+
+#include <SDL.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "app/connection_params.h"
+#include "ui/live_session_info.h"
+#include "ui/overlay_placement.h"
+#include "ui/streaming_change.h"
+
+struct ImGuiContext;
+
+namespace nb::ui {
+
+enum class OverlayMode : int32_t { information = 0, settings = 1 };
+
+// What the session measures, gathered by the shell for each draw.
+struct OverlayStats {
+    float rtt_ms = 0.0f;
+    float decoded_fps = 0.0f;
+    float loss_pct = 0.0f;
+    int32_t bitrate_kbps = 0;
+    std::string codec_name;
+};
+
+std::string_view codec_display_name(VideoCodec codec);
+
+class OverlayImGui {
+public:
+    using ChangeCallback = std::function<void(const StreamingChange&)>;
+
+    // Monotonic nanoseconds; tests substitute their own clock.
+    explicit OverlayImGui(std::function<int64_t()> now_ns = {});
+    ~OverlayImGui();
+    OverlayImGui(const OverlayImGui&) = delete;
+    OverlayImGui& operator=(const OverlayImGui&) = delete;
+
+    // Creates the GUI context and binds it to the window and its GL context,
+    // which must be current on the calling thread. Once; false with the
+    // cause logged.
+    bool initialize(SDL_Window* window, SDL_GLContext gl_context, const char* glsl_version);
+    // Releases the GL objects, so the GL context must be current. Idempotent.
+    void shutdown();
+
+    void set_stream_info(int32_t bitrate_kbps, int32_t fps, int32_t width, int32_t height);
+    void set_change_callback(ChangeCallback callback);
+
+    // The hot-key rule: the key of the mode already shown hides the panel,
+    // any other shows the panel in that mode. Returns whether it is shown.
+    bool toggle(OverlayMode mode);
+    bool visible() const;
+    OverlayMode mode() const;
+    bool initialized() const { return initialized_.load(); }
+
+    // Hands one window event to the GUI while the panel is shown.
+    void handle_event(const SDL_Event& event);
+
+    // One frame of the panel into the bound back buffer. Called under the
+    // session's render lock with the GL context current; does nothing while
+    // hidden or uninitialised.
+    void draw(const OverlayStats& stats, const LiveSessionInfo& live);
+
+    PanelPosition position() const;
+
+private:
+    void draw_frame_locked();
+    void draw_drag_handle_locked();
+
+    // Guards every field below and every ImGui call the overlay makes.
+    // Lock order: the session's render lock first, then this one.
+    mutable std::mutex lock_;
+    std::atomic<bool> initialized_{false};
+    bool visible_ = false;
+    OverlayMode mode_ = OverlayMode::information;
+    ImGuiContext* context_ = nullptr;
+
+    int64_t session_seconds_ = 0;
+    int64_t balance_cents_ = 0;
+    int64_t cost_cents_ = 0;
+    std::string server_hostname_;
+    int32_t fps_ = 0;
+    float rtt_ms_ = 0.0f;
+    float loss_pct_ = 0.0f;
+    int32_t bitrate_kbps_ = 0;
+    std::string codec_name_;
+    StreamSettings stream_;
+    ChangeCallback on_change_;
+    std::function<int64_t()> now_ns_;
+    int64_t start_time_ns_ = 0;
+    bool has_start_time_ = false;
+    bool have_backend_info_ = false;
+    PanelPosition position_;
+};
+
+}  // namespace nb::ui

@@ -1,0 +1,144 @@
+#include "ui/overlay_panels.h"
+
+#include <imgui.h>
+
+#include <cfloat>
+#include <cinttypes>
+#include <cstdio>
+
+#include "ui/overlay_quality.h"
+
+namespace nb::ui {
+
+namespace {
+
+constexpr float k_card_height = 46.0f;
+constexpr float k_card_rounding = 10.0f;
+
+ImU32 colour(const Rgba& c) { return ImGui::GetColorU32(ImVec4(c.r, c.g, c.b, c.a)); }
+ImVec4 vec(const Rgba& c) { return ImVec4(c.r, c.g, c.b, c.a); }
+
+// A rounded tile with a small grey label above its value.
+void stat_card(const char* label, const char* value, const Rgba& value_colour, float width) {
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImVec2 top_left = ImGui::GetCursorScreenPos();
+    const ImVec2 bottom_right(top_left.x + width, top_left.y + k_card_height);
+    draw->AddRectFilled(top_left, bottom_right, colour(palette::card), k_card_rounding);
+    draw->AddRect(top_left, bottom_right, colour(value_colour.with_alpha(0.2f)), k_card_rounding, 0, 1.0f);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 6.0f), colour(palette::grey.with_alpha(0.8f)), label);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 22.0f), colour(value_colour), value);
+    ImGui::Dummy(ImVec2(width, k_card_height));
+}
+
+// The accent dot and the panel's title; returns the title row's origin.
+ImVec2 title_row(const char* title, const Rgba& accent) {
+    ImGui::Dummy(ImVec2(0.0f, 2.0f));
+    const ImVec2 origin = ImGui::GetCursorScreenPos();
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    draw->AddCircleFilled(ImVec2(origin.x + 6.0f, origin.y + 7.0f), 5.0f, colour(accent), 16);
+    draw->AddText(ImVec2(origin.x + 16.0f, origin.y + 1.0f), colour(palette::grey), title);
+    return origin;
+}
+
+void separator(const Rgba& line_colour) {
+    const ImVec2 at = ImGui::GetCursorScreenPos();
+    const float width = ImGui::GetContentRegionAvail().x;
+    ImGui::GetWindowDrawList()->AddLine(ImVec2(at.x, at.y + 1.0f), ImVec2(at.x + width, at.y + 1.0f),
+                                        colour(line_colour), 1.0f);
+    ImGui::Dummy(ImVec2(width, 3.0f));
+}
+
+void fps_and_latency_cards(const PanelValues& values, const char* fps_label, int columns) {
+    const float spacing = ImGui::GetStyle().ItemSpacing.x;
+    const float width = (ImGui::GetContentRegionAvail().x - spacing * static_cast<float>(columns - 1)) /
+                        static_cast<float>(columns);
+    char text[48];
+    std::snprintf(text, sizeof text, "%d fps", values.fps);
+    stat_card(fps_label, text, quality_colour(fps_quality(values.fps)), width);
+    ImGui::SameLine();
+    std::snprintf(text, sizeof text, "%.0f ms", values.rtt_ms);
+    stat_card("Latency", text, quality_colour(latency_quality(values.rtt_ms)), width);
+    if (columns == 3) {
+        ImGui::SameLine();
+        std::snprintf(text, sizeof text, "%d kbps", values.bitrate_kbps);
+        stat_card("Bitrate", text, palette::light_blue, width);
+    }
+}
+
+}  // namespace
+
+void draw_information_panel(const PanelValues& values) {
+    const ImVec2 origin = title_row("SESSION", palette::blue);
+    const float avail = ImGui::GetContentRegionAvail().x;
+    const int64_t seconds = values.session_seconds < 0 ? 0 : values.session_seconds;
+    char text[64];
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64 ":%02" PRId64, seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    const ImVec2 time_size = ImGui::CalcTextSize(text);
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    draw->AddText(ImVec2(origin.x + avail - time_size.x, origin.y + 1.0f), colour(palette::blue), text);
+    ImGui::Dummy(ImVec2(avail, ImGui::GetTextLineHeight() + 2.0f));
+    if (!values.server_hostname.empty()) {
+        ImGui::PushStyleColor(ImGuiCol_Text, vec(palette::cyan.with_alpha(0.72f)));
+        ImGui::TextUnformatted(values.server_hostname.data(),
+                               values.server_hostname.data() + values.server_hostname.size());
+        ImGui::PopStyleColor();
+    }
+    separator(palette::blue.with_alpha(0.14f));
+
+    const float half = (ImGui::GetContentRegionAvail().x - ImGui::GetStyle().ItemSpacing.x) / 2.0f;
+    std::snprintf(text, sizeof text, "$%.2f", static_cast<double>(values.balance_cents) / 100.0);
+    stat_card("Balance", text, palette::blue, half);
+    ImGui::SameLine();
+    std::snprintf(text, sizeof text, "$%.2f", static_cast<double>(values.cost_cents) / 100.0);
+    stat_card("Cost", text, palette::cyan, half);
+
+    fps_and_latency_cards(values, "FPS", 3);
+
+    std::snprintf(text, sizeof text, "%.1f%%", values.loss_pct);
+    stat_card("Loss", text, quality_colour(loss_quality(values.loss_pct)), half);
+
+    if (!values.codec_name.empty()) {
+        const std::string codec(values.codec_name);
+        stat_card("Codec", codec.c_str(), palette::violet, ImGui::GetContentRegionAvail().x);
+    }
+}
+
+std::optional<StreamingChange> draw_settings_panel(const PanelValues& values, StreamSettings& stream) {
+    title_row("STREAM SETTINGS", palette::violet);
+    ImGui::Dummy(ImVec2(ImGui::GetContentRegionAvail().x, ImGui::GetTextLineHeight() + 2.0f));
+
+    fps_and_latency_cards(values, "Live FPS", 2);
+    separator(palette::violet.with_alpha(0.2f));
+
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, vec(palette::card));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, vec(palette::violet.with_alpha(0.18f)));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgActive, vec(palette::violet.with_alpha(0.28f)));
+    ImGui::PushStyleColor(ImGuiCol_SliderGrab, vec(palette::violet));
+    ImGui::PushStyleColor(ImGuiCol_SliderGrabActive, vec(palette::cyan));
+
+    ImGui::TextColored(vec(palette::grey), "Bitrate");
+    ImGui::SameLine();
+    ImGui::TextColored(vec(palette::violet), "%d kbps", stream.bitrate);
+    ImGui::SetNextItemWidth(-FLT_MIN);
+    ImGui::SliderInt("##bitrate", &stream.bitrate, k_min_bitrate_kbps, k_max_bitrate_kbps, "",
+                     ImGuiSliderFlags_AlwaysClamp);
+    const bool bitrate_released = ImGui::IsItemDeactivatedAfterEdit();
+
+    ImGui::TextColored(vec(palette::grey), "Target FPS");
+    ImGui::SameLine();
+    ImGui::TextColored(vec(palette::cyan), "%d fps", stream.fps);
+    ImGui::SetNextItemWidth(-FLT_MIN);
+    ImGui::SliderInt("##fps", &stream.fps, k_min_fps, k_max_fps, "%d", ImGuiSliderFlags_AlwaysClamp);
+    const bool fps_released = ImGui::IsItemDeactivatedAfterEdit();
+
+    ImGui::PopStyleColor(5);
+
+    char text[64];
+    std::snprintf(text, sizeof text, "%dx%d @ %d fps", stream.width, stream.height, stream.fps);
+    stat_card("Applied", text, palette::cyan, ImGui::GetContentRegionAvail().x);
+
+    return change_on_release(bitrate_released, fps_released, stream);
+}
+
+}  // namespace nb::ui
