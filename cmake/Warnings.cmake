@@ -39,7 +39,7 @@ endmacro()
 
 # A GoogleTest executable whose cases are registered with CTest one by one.
 function(nb_add_test target)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
   nb_existing_sources(ARG_SOURCES)
   if(NOT ARG_SOURCES)
     message(STATUS "${target}: no sources yet, skipped")
@@ -54,7 +54,7 @@ function(nb_add_test target)
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}"
                ENVIRONMENT "NB_SOURCE_DIR=${PROJECT_SOURCE_DIR};NB_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 

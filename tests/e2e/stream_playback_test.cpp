@@ -1,0 +1,98 @@
+// The remote picture end to end: the agent's test scene arrives, decodes and
+// shows in the window; resizing and full screen keep it playing; a vanished
+// agent leaves the client up until the user quits.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+#include "tests/e2e/stream_session.h"
+#include "tools/agent-sim/test_scene.h"
+
+namespace nb {
+namespace {
+
+using namespace std::chrono_literals;
+using test::StreamSession;
+
+class StreamPlayback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    }
+};
+
+std::optional<SceneStamp> stamp_of(const test::RgbImage& image) {
+    // The green byte of each RGB pixel stands in for luma.
+    return TestScene::read_stamp(image.pixels.data() + 1, image.width * 3, image.width, image.height, 3);
+}
+
+// Waits until the window shows a scene frame newer than `after`.
+std::optional<SceneStamp> wait_for_newer_frame(StreamSession& session, uint32_t after, const char* name) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (auto shot = session.screenshot(name)) {
+            if (auto stamp = stamp_of(*shot); stamp && stamp->frame_number > after) return stamp;
+        }
+        std::this_thread::sleep_for(200ms);
+    }
+    return std::nullopt;
+}
+
+TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) {
+    StreamSession session("nubora-e2e-playback");
+    ASSERT_TRUE(session.start()) << session.outputs();
+
+    const auto first = wait_for_newer_frame(session, 0, "first");
+    ASSERT_TRUE(first.has_value()) << session.client().output();
+    const auto shot = session.screenshot("bars");
+    ASSERT_TRUE(shot.has_value());
+    // The leftmost colour bar is light grey, the rightmost blue.
+    const uint8_t* grey = shot->at(shot->width / 14, shot->height / 3);
+    EXPECT_NEAR(grey[0], 191, 24);
+    EXPECT_NEAR(grey[1], 191, 24);
+    EXPECT_NEAR(grey[2], 191, 24);
+    const uint8_t* blue = shot->at(shot->width * 13 / 14, shot->height / 3);
+    EXPECT_LT(blue[0], 60);
+    EXPECT_LT(blue[1], 60);
+    EXPECT_GT(blue[2], 150);
+
+    session.xdotool("windowsize " + session.window_id() + " 960 540");
+    ASSERT_TRUE(session.client().wait_for_output("Window resized to 960x540"));
+    const auto after_resize = wait_for_newer_frame(session, first->frame_number, "resized");
+    ASSERT_TRUE(after_resize.has_value()) << session.client().output();
+
+    session.xdotool("windowactivate --sync " + session.window_id());
+    session.xdotool("key --window " + session.window_id() + " F11");
+    session.xdotool("key --window " + session.window_id() + " F11");
+    const auto after_toggle = wait_for_newer_frame(session, after_resize->frame_number, "toggled");
+    ASSERT_TRUE(after_toggle.has_value()) << session.client().output();
+
+    session.client().signal(SIGINT);
+    ASSERT_EQ(session.client().wait_exit(), 0) << session.client().output();
+    const std::string out = session.client().output();
+    const auto decoded = StreamSession::number_after(out, "LibavDecoder: shutdown (decoded ");
+    const auto presented = StreamSession::number_after(out, "GlRenderer: shutdown (");
+    ASSERT_TRUE(decoded && presented) << out;
+    EXPECT_GT(*presented, 10);
+    EXPECT_EQ(*decoded, *presented);
+    EXPECT_LE(*presented, static_cast<long>(session.agent_events("frame_sent").size()));
+    EXPECT_EQ(session.agent_events("request_idr").size() >= 1, true);
+}
+
+TEST_F(StreamPlayback, ClientOutlivesAVanishedAgentUntilTheUserQuits) {
+    StreamSession session("nubora-e2e-vanish");
+    ASSERT_TRUE(session.start()) << session.outputs();
+    ASSERT_TRUE(wait_for_newer_frame(session, 0, "before").has_value()) << session.client().output();
+
+    session.agent().signal(SIGKILL);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(session.client().output().find("Launcher: shutdown requested"), std::string::npos);
+
+    session.client().signal(SIGINT);
+    EXPECT_EQ(session.client().wait_exit(), 0) << session.client().output();
+    EXPECT_NE(session.client().output().find("Launcher: shutdown complete"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace nb
