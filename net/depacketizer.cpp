@@ -92,7 +92,8 @@ bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
         }
     }
 
-    PendingFrame& frame = find_or_create_locked(header);
+    const auto it = find_or_create_locked(header);
+    PendingFrame& frame = it->second;
     if (!header.is_fec()) {
         if (header.packet_index < frame.packet_count && !frame.received[header.packet_index]) {
             frame.packets[header.packet_index].assign(plaintext, plaintext + length);
@@ -109,7 +110,6 @@ bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
     }
     if (header.key_frame()) frame.key = true;
 
-    const auto it = pending_.find(header.frame_id);
     if (frame.received_count >= frame.packet_count) {
         complete_locked(it, done);
         return true;
@@ -126,7 +126,7 @@ bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
     return false;
 }
 
-PendingFrame& Depacketizer::find_or_create_locked(const MediaHeader& header) {
+Depacketizer::PendingTable::iterator Depacketizer::find_or_create_locked(const MediaHeader& header) {
     auto it = pending_.find(header.frame_id);
     if (it == pending_.end()) {
         while (!pending_.empty() && (pending_.size() >= k_max_pending_frames || pending_bytes_ >= k_max_pending_bytes)) {
@@ -148,10 +148,10 @@ PendingFrame& Depacketizer::find_or_create_locked(const MediaHeader& header) {
         frame.packets.resize(header.packet_count);
         frame.received.assign(header.packet_count, false);
     }
-    return frame;
+    return it;
 }
 
-void Depacketizer::complete_locked(std::unordered_map<uint32_t, PendingFrame>::iterator it, Completed& done) {
+void Depacketizer::complete_locked(PendingTable::iterator it, Completed& done) {
     PendingFrame& frame = it->second;
     size_t total = 0;
     for (const auto& packet : frame.packets) total += packet.size();
@@ -172,7 +172,7 @@ void Depacketizer::complete_locked(std::unordered_map<uint32_t, PendingFrame>::i
     }
 }
 
-void Depacketizer::erase_locked(std::unordered_map<uint32_t, PendingFrame>::iterator it) {
+void Depacketizer::erase_locked(PendingTable::iterator it) {
     pending_bytes_ -= it->second.bytes;
     pending_.erase(it);
 }

@@ -67,11 +67,14 @@ private:
         bool key = false;
     };
 
-    // Steps that run under mutex_. Return true when `done` holds a frame.
+    using PendingTable = std::unordered_map<uint32_t, PendingFrame>;
+
+    // Steps that run under mutex_. store_locked returns true when `done`
+    // holds a completed frame.
     bool store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length, Completed& done);
-    PendingFrame& find_or_create_locked(const MediaHeader& header);
-    void complete_locked(std::unordered_map<uint32_t, PendingFrame>::iterator it, Completed& done);
-    void erase_locked(std::unordered_map<uint32_t, PendingFrame>::iterator it);
+    PendingTable::iterator find_or_create_locked(const MediaHeader& header);
+    void complete_locked(PendingTable::iterator it, Completed& done);
+    void erase_locked(PendingTable::iterator it);
 
     Decryption& decryption_;
     std::function<int64_t()> clock_;
@@ -82,7 +85,7 @@ private:
     // Guards pending_, pending_bytes_ and latest_frame_id_. Never held while
     // the frame callback (and with it the session's render lock) runs.
     mutable std::mutex mutex_;
-    std::unordered_map<uint32_t, PendingFrame> pending_;
+    PendingTable pending_;
     uint64_t pending_bytes_ = 0;
     uint32_t latest_frame_id_ = 0;  // highest completed frame; 0 = no baseline
 
