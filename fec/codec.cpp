@@ -269,7 +269,7 @@ CodecResult Codec::become_encoder() {
 }
 
 size_t Codec::retained_bytes() const {
-    return symbols_.capacity() + received_.capacity() + solver_.retained_bytes() +
+    return symbols_.capacity() + received_.capacity() + solver_.retained_bytes() + dense_.retained_bytes() +
            (row_ids_.capacity() + data_slot_.capacity() + far_repair_seen_.capacity()) * sizeof(uint32_t) +
            (row_data_.capacity() + missing_outs_.capacity()) * sizeof(void*) +
            missing_ids_.capacity() * sizeof(uint32_t) + repair_seen_.capacity() * sizeof(uint64_t);

@@ -29,6 +29,9 @@ enum class CodecResult : int {
     out_of_memory = 9,
 };
 
+// One caller at a time; codecs are cheap to keep per thread (CodecPool).
+// init_* may be called again at any time to start a new message with the
+// buffers of the old one.
 class Codec {
 public:
     // Blocks beyond N a decoder keeps before it refuses more: far more than
@@ -42,7 +45,9 @@ public:
     // for id N-1) and reports its length.
     CodecResult encode(uint32_t block_id, std::span<uint8_t> out, uint32_t& written) const;
 
-    // Feeds one received block. success once the message is determined.
+    // Feeds one received block: success once the blocks so far determine the
+    // message, need_more before; repeats add nothing, and blocks after
+    // success are ignored.
     CodecResult decode(uint32_t block_id, std::span<const uint8_t> data);
     // Rebuilds the whole message; out must be exactly the message size.
     CodecResult recover(std::span<uint8_t> out);

@@ -4,6 +4,7 @@
 // instance serves every codec of the same block count.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -60,6 +61,10 @@ public:
     // Tie matrix row t as a bit set over mix columns 0..dense_count-1.
     const uint64_t* tie_row(uint32_t t) const { return ties_.data() + static_cast<size_t>(t) * tie_words_; }
     uint32_t tie_words() const { return tie_words_; }
+
+    size_t retained_bytes() const {
+        return shuffles_.capacity() * sizeof(uint16_t) + ties_.capacity() * sizeof(uint64_t);
+    }
 
 private:
     bool built_ = false;

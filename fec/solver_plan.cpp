@@ -237,11 +237,18 @@ bool Solver::eliminate_binary() {
         if (j >= heavy_first && j < params_.mix_count && heavy_pivot_start_ == k_none) heavy_pivot_start_ = rank;
         const uint32_t word = j / 64;
         const uint64_t mask = uint64_t{1} << (j % 64);
+        // The sparsest candidate makes the least fill-in below it and the
+        // shortest back-substitution later.
         uint32_t found = k_none;
+        uint32_t found_weight = 0;
         for (uint32_t p = rank; p < bin_count_; ++p) {
-            if (bin_row(bin_order_[p])[word] & mask) {
+            const uint64_t* row = bin_row(bin_order_[p]);
+            if (!(row[word] & mask)) continue;
+            uint32_t weight = 0;
+            for (uint32_t w = 0; w < words_; ++w) weight += static_cast<uint32_t>(std::popcount(row[w]));
+            if (found == k_none || weight < found_weight) {
                 found = p;
-                break;
+                found_weight = weight;
             }
         }
         if (found == k_none) {
@@ -253,7 +260,7 @@ bool Solver::eliminate_binary() {
         std::swap(bin_order_[rank], bin_order_[found]);
         const uint32_t pivot = bin_order_[rank];
         const uint64_t* p = bin_row(pivot);
-        for (uint32_t q = found + 1; q < bin_count_; ++q) {
+        for (uint32_t q = rank + 1; q < bin_count_; ++q) {
             const uint32_t target = bin_order_[q];
             uint64_t* t = bin_row(target);
             if (!(t[word] & mask)) continue;
