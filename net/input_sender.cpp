@@ -36,6 +36,11 @@ bool InputSender::connect(const std::string& host) {
     try {
         asio::ip::udp::resolver resolver(io_);
         asio::error_code ec;
+        if (host.empty()) {
+            // The resolver would answer with the local host, never the agent.
+            spdlog::error("InputSender: resolve {}:{} failed: {}", host, remote_port_, "empty host name");
+            return false;
+        }
         const auto results = resolver.resolve(asio::ip::udp::v4(), host, std::to_string(remote_port_), ec);
         if (ec) {
             spdlog::error("InputSender: resolve {}:{} failed: {}", host, remote_port_, ec.message());

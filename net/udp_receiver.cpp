@@ -61,10 +61,13 @@ void UdpReceiver::start_probe(const std::string& host, uint16_t port) {
     try {
         asio::ip::udp::resolver resolver(io_);
         asio::error_code ec;
-        const auto results = resolver.resolve(asio::ip::udp::v4(), host, std::to_string(port), ec);
+        // The resolver would take an empty name for the local host; that is
+        // never the agent, so it counts as a failed lookup.
+        asio::ip::udp::resolver::results_type results;
+        if (!host.empty()) results = resolver.resolve(asio::ip::udp::v4(), host, std::to_string(port), ec);
         if (ec || results.empty()) {
             spdlog::warn("UdpReceiver: probe resolve failed for {}:{} — {}", host, port,
-                         ec ? ec.message() : std::string("no endpoints"));
+                         ec ? ec.message() : std::string(host.empty() ? "empty host name" : "no endpoints"));
             return;
         }
         probe_target_ = results.begin()->endpoint();

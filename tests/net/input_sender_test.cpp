@@ -93,6 +93,16 @@ TEST_F(InputSenderTest, SendsEachRecordEncryptedAndRepeatsButtonsWheelAndKeys) {
               1u);
 }
 
+TEST_F(InputSenderTest, UnresolvableHostFailsTheConnect) {
+    EXPECT_FALSE(sender_.connect(""));
+    EXPECT_FALSE(sender_.running());
+    EXPECT_EQ(logs_.count("InputSender: resolve :" + std::to_string(agent_.local_endpoint().port()) + " failed: "),
+              1u);
+    ASSERT_TRUE(sender_.set_key(key_));
+    sender_.send_events(std::vector<InputEvent>{InputEvent::mouse_wheel(120)});
+    EXPECT_EQ(sender_.packets_sent(), 0u);
+}
+
 TEST_F(InputSenderTest, WithoutAKeyDropsEverythingWithOneLine) {
     ASSERT_TRUE(sender_.connect("127.0.0.1"));
     std::vector<InputEvent> batch(10, stamped(InputEvent::mouse_buttons(1), 9));

@@ -247,6 +247,20 @@ TEST_F(IoFixture, StopEndsAProbeLoopThatRunsWithoutReceiving) {
     EXPECT_TRUE(wait_for([&] { return weak.expired(); }));
 }
 
+TEST_F(IoFixture, UnresolvableProbeTargetLeavesReceiverUnprobed) {
+    Received received;
+    auto receiver = make_receiver(io_, received, {5, 5});
+    receiver->start_probe("", 48002);
+    EXPECT_EQ(logs_.count("UdpReceiver: probe resolve failed for :48002 — "), 1u);
+    EXPECT_EQ(logs_.count("UdpReceiver: starting probe loop"), 0u);
+    // Media still arrive without a probe.
+    receiver->start();
+    Peer peer(io_);
+    peer.send(std::vector<uint8_t>(22, 0), receiver->local_port());
+    ASSERT_TRUE(wait_for([&] { return received.size() == 1; }));
+    receiver->stop();
+}
+
 TEST(UdpReceiver, BindFailureThrowsWithItsStep) {
     test::LogCapture logs;
     asio::io_context io;
