@@ -1,3 +1,5 @@
+// Decrypt, decode and queue one audio datagram, nothing buffered between.
+
 #include "net/audio_packet_handler.h"
 
 #include <spdlog/spdlog.h>

@@ -1,3 +1,6 @@
+// Media datagram verification with bounded diagnostics: a wrong key or a
+// foreign sender shows up in the log without flooding it.
+
 #include "net/decryption.h"
 
 #include <sodium.h>

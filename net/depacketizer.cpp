@@ -1,3 +1,6 @@
+// Per-datagram intake: validation, decryption outside the lock, frame table
+// bookkeeping under it, and delivery after it is released.
+
 #include "net/depacketizer.h"
 
 #include <spdlog/spdlog.h>

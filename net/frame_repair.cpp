@@ -1,3 +1,6 @@
+// Fountain-code repair of one pending frame: feed what arrived, recover
+// only when the decoder says the message is complete, fill the gaps.
+
 #include "net/frame_repair.h"
 
 #include <spdlog/spdlog.h>

@@ -1,3 +1,5 @@
+// Sealing and opening of input datagrams with libsodium.
+
 #include "net/input_crypto.h"
 
 #include <sodium.h>

@@ -1,3 +1,5 @@
+// Encrypt-and-send of input records on a non-blocking CS7-marked socket.
+
 #include "net/input_sender.h"
 
 #include <netinet/in.h>

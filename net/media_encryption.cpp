@@ -1,3 +1,5 @@
+// The agent-side sealing of media datagrams, mirror of Decryption.
+
 #include "net/media_encryption.h"
 
 #include <sodium.h>

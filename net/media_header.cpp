@@ -1,3 +1,6 @@
+// Byte-exact reading and writing of the media header, independent of host
+// byte order and struct padding.
+
 #include "net/media_header.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Receive loop over two alternating slots and the probe timer, both on the
+// session's I/O threads.
+
 #include "net/udp_receiver.h"
 
 #include <spdlog/spdlog.h>
