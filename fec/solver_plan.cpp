@@ -9,6 +9,17 @@
 #include "fec/solver.h"
 
 namespace nb::fec {
+namespace {
+
+// The library must run on any x86-64, where std::popcount becomes a call.
+uint32_t bit_count(uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555ULL);
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<uint32_t>((x * 0x0101010101010101ULL) >> 56);
+}
+
+}  // namespace
 bool Solver::plan(const CodecParams& params, const DensePattern& dense, std::span<const uint32_t> row_ids) {
     if (params_.block_count != params.block_count) moduli_ = RowModuli(params);
     params_ = params;
@@ -245,7 +256,7 @@ bool Solver::eliminate_binary() {
             const uint64_t* row = bin_row(bin_order_[p]);
             if (!(row[word] & mask)) continue;
             uint32_t weight = 0;
-            for (uint32_t w = 0; w < words_; ++w) weight += static_cast<uint32_t>(std::popcount(row[w]));
+            for (uint32_t w = 0; w < words_; ++w) weight += bit_count(row[w]);
             if (found == k_none || weight < found_weight) {
                 found = p;
                 found_weight = weight;
