@@ -40,18 +40,29 @@ void GlRenderer::prepare_window_attributes() {
 GlRenderer::~GlRenderer() { shutdown(); }
 
 bool GlRenderer::acquire() {
-    if (SDL_GL_GetCurrentContext() == context_ && SDL_GL_GetCurrentWindow() == window_) return true;
+    const std::thread::id self = std::this_thread::get_id();
+    if (owner_ == self && SDL_GL_GetCurrentContext() == context_) return true;
+    if (owner_ != std::thread::id{} && owner_ != self) {
+        // A context current on a thread can only be released by that thread.
+        if (should_log_throttled(context_error_log_count_, 3, 100)) {
+            spdlog::error("GlRenderer: GL context still held by another thread (a drawing sequence did not end with present)");
+        }
+        return false;
+    }
     if (SDL_GL_MakeCurrent(window_, context_) != 0) {
         if (should_log_throttled(context_error_log_count_, 3, 100)) {
             spdlog::error("GlRenderer: cannot make the GL context current: {}", SDL_GetError());
         }
         return false;
     }
+    owner_ = self;
     return true;
 }
 
 void GlRenderer::release() {
-    if (SDL_GL_GetCurrentContext() == context_) SDL_GL_MakeCurrent(window_, nullptr);
+    if (owner_ != std::this_thread::get_id()) return;
+    SDL_GL_MakeCurrent(window_, nullptr);
+    owner_ = std::thread::id{};
 }
 
 bool GlRenderer::make_current() {
@@ -81,8 +92,10 @@ bool GlRenderer::initialize(SDL_Window* window, uint32_t width, uint32_t height)
         spdlog::error("GlRenderer: failed to create context");
         return false;
     }
+    owner_ = std::this_thread::get_id();
     auto fail = [this] {
         spdlog::error("GlRenderer: failed to create context");
+        owner_ = std::thread::id{};
         SDL_GL_MakeCurrent(window_, nullptr);
         SDL_GL_DeleteContext(context_);
         context_ = nullptr;
@@ -265,6 +278,7 @@ void GlRenderer::shutdown_locked() {
     }
     SDL_GL_DeleteContext(context_);
     context_ = nullptr;
+    owner_ = std::thread::id{};
     initialized_ = false;
     has_snapshot_ = false;
     spdlog::info("GlRenderer: shutdown ({} frames presented)", frames_presented_.load());

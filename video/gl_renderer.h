@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "video/gl_functions.h"
@@ -23,7 +24,9 @@ namespace nb {
 // makes it current on the calling thread (an I/O thread for pictures, the
 // main thread for resizes and overlay refreshes), and present releases it,
 // so the next sequence may run on any thread. A sequence that draws must
-// therefore end with present, as the session's frame path and event loop do.
+// therefore end with present, as the session's frame path and event loop do;
+// one abandoned half-way (an exception from the overlay) must call
+// release_current on its own thread, or every other thread is refused.
 class GlRenderer final : public IRenderer {
 public:
     // Sets the context attributes the renderer asks of SDL (3.3 core,
@@ -72,6 +75,8 @@ private:
     std::mutex mutex_;
     SDL_Window* window_ = nullptr;
     SDL_GLContext context_ = nullptr;
+    // The thread the context is current on; empty when released.
+    std::thread::id owner_;
     GlFunctions gl_;
     YuvProgram program_;
     YuvTextures textures_;

@@ -161,7 +161,8 @@ bool LibavDecoder::initialize(VideoCodec codec, uint32_t width, uint32_t height)
     context_.reset(avcodec_alloc_context3(decoder));
     packet_.reset(av_packet_alloc());
     received_.reset(av_frame_alloc());
-    if (!context_ || !packet_ || !received_) {
+    download_.reset(av_frame_alloc());
+    if (!context_ || !packet_ || !received_ || !download_) {
         spdlog::error("LibavDecoder: out of memory creating the decoder");
         return false;
     }
@@ -354,41 +355,50 @@ void LibavDecoder::output_step(DecodedFrame& result, int64_t start_us) {
 bool LibavDecoder::fill_slot(Slot& slot) {
     AVFrame* src = received_.get();
     AVFrame* dst = slot.frame.get();
-    if (src->format == AV_PIX_FMT_VAAPI) {
-        // Pictures leave the GPU once, into a buffer the slot keeps reusing.
-        if (!ensure_buffers(*dst, AV_PIX_FMT_NV12, src->width, src->height)) {
+    if (src->format == AV_PIX_FMT_VAAPI && src->hw_frames_ctx) {
+        // Pictures leave the GPU once, into buffers that are kept and reused.
+        const auto* frames = reinterpret_cast<const AVHWFramesContext*>(src->hw_frames_ctx->data);
+        const AVPixelFormat surface = frames->sw_format;
+        AVFrame* target = uploadable(surface) ? dst : download_.get();
+        if (!target || !ensure_buffers(*target, surface, src->width, src->height)) {
             spdlog::error("LibavDecoder: out of memory for a downloaded picture");
             return false;
         }
-        const int rc = av_hwframe_transfer_data(dst, src, 0);
+        const int rc = av_hwframe_transfer_data(target, src, 0);
         if (rc < 0) {
             if (should_log_throttled(output_error_log_count_, 5, 100)) {
                 spdlog::error("LibavDecoder: av_hwframe_transfer_data failed ({})", av_error_text(rc));
             }
             return false;
         }
-        av_frame_copy_props(dst, src);
+        av_frame_copy_props(target, src);
+        if (target != dst && !convert(*target, *dst)) return false;
     } else if (uploadable(src->format)) {
         // Zero copy: the slot holds a reference on libavcodec's own buffer.
         av_frame_unref(dst);
         av_frame_move_ref(dst, src);
-    } else {
-        // High bit depth or other chroma layouts: convert to 8-bit 4:2:0.
-        SwsContext* sws = sws_getCachedContext(converter_.release(), src->width, src->height,
-                                               static_cast<AVPixelFormat>(src->format), src->width, src->height,
-                                               AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        converter_.reset(sws);
-        if (!sws || !ensure_buffers(*dst, AV_PIX_FMT_YUV420P, src->width, src->height)) {
-            if (should_log_throttled(output_error_log_count_, 5, 100)) {
-                spdlog::error("LibavDecoder: cannot convert {} pictures",
-                              av_get_pix_fmt_name(static_cast<AVPixelFormat>(src->format)));
-            }
-            return false;
-        }
-        sws_scale(sws, src->data, src->linesize, 0, src->height, dst->data, dst->linesize);
-        av_frame_copy_props(dst, src);
+    } else if (!convert(*src, *dst)) {
+        return false;
     }
     slot.picture = describe(*dst);
+    return true;
+}
+
+// High bit depth or other chroma layouts become 8-bit 4:2:0 in `dst`'s own,
+// reused buffers.
+bool LibavDecoder::convert(const AVFrame& src, AVFrame& dst) {
+    const auto format = static_cast<AVPixelFormat>(src.format);
+    SwsContext* sws = sws_getCachedContext(converter_.release(), src.width, src.height, format, src.width,
+                                           src.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    converter_.reset(sws);
+    if (!sws || !ensure_buffers(dst, AV_PIX_FMT_YUV420P, src.width, src.height)) {
+        if (should_log_throttled(output_error_log_count_, 5, 100)) {
+            spdlog::error("LibavDecoder: cannot convert {} pictures", av_get_pix_fmt_name(format));
+        }
+        return false;
+    }
+    sws_scale(sws, src.data, src.linesize, 0, src.height, dst.data, dst.linesize);
+    av_frame_copy_props(&dst, &src);
     return true;
 }
 
@@ -402,6 +412,7 @@ void LibavDecoder::shutdown_locked() {
     context_.reset();
     release_pool();
     converter_.reset();
+    download_.reset();
     hw_device_.reset();
     initialized_ = false;
     spdlog::info("LibavDecoder: shutdown (decoded {} frames)", decoded_frames_);

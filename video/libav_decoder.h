@@ -80,6 +80,7 @@ private:
     void output_step(DecodedFrame& result, int64_t start_us);
     // Moves or converts the received picture into `slot`; false drops it.
     bool fill_slot(Slot& slot);
+    bool convert(const AVFrame& src, AVFrame& dst);
     void note_failed_input(std::string_view reason);
     void apply_stall_policy(const DecodedFrame& result);
     void request_idr();
@@ -94,6 +95,8 @@ private:
     std::unique_ptr<AVBufferRef, BufferFree> hw_device_;
     std::unique_ptr<AVPacket, PacketFree> packet_;
     std::unique_ptr<AVFrame, FrameFree> received_;
+    // GPU surfaces of a layout the renderer cannot take land here first.
+    std::unique_ptr<AVFrame, FrameFree> download_;
     std::unique_ptr<SwsContext, SwsFree> converter_;
     std::array<Slot, k_pool_size> pool_;
     int pool_index_ = 0;

@@ -7,6 +7,7 @@
 #include <SDL.h>
 
 #include <array>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -259,6 +260,28 @@ TEST_F(GlRendererTest, ContextFollowsTheCallingThread) {
         EXPECT_RGB_NEAR(pixel(read_and_present(), 320, 100, 100), expected[round % 3], 3);
     }
     EXPECT_EQ(renderer_.frames_presented(), 12u);
+}
+
+TEST_F(GlRendererTest, SequenceAbandonedOnAThreadHoldsTheContextUntilReleased) {
+    LogCapture log;
+    OwnedPicture pic(PixelLayout::nv12, 320, 240, ColorMatrix::bt709);
+    pic.fill(0, 0, 320, 240, {63, 102, 240});
+    std::promise<void> drawn;
+    std::promise<void> give_back;
+    std::thread io([&] {
+        renderer_.render_frame(&pic.picture, 320, 240);
+        drawn.set_value();
+        give_back.get_future().wait();
+        renderer_.release_current();
+    });
+    drawn.get_future().wait();
+    // The I/O thread left without presenting: nobody else may draw.
+    EXPECT_EQ(renderer_.render_frame(&pic.picture, 320, 240), 0.0f);
+    EXPECT_TRUE(log.contains("GlRenderer: GL context still held by another thread"));
+    give_back.set_value();
+    io.join();
+    EXPECT_GT(renderer_.render_frame(&pic.picture, 320, 240), 0.0f);
+    EXPECT_RGB_NEAR(pixel(read_and_present(), 320, 100, 100), (Rgb{255, 0, 0}), 3);
 }
 
 TEST_F(GlRendererTest, RefusesWhatItCannotDraw) {
