@@ -51,10 +51,15 @@ function(nb_add_test target)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+  # An empty RESOURCE_LOCK would swallow the next property name.
+  set(lock_property "")
+  if(ARG_RESOURCE_LOCK)
+    set(lock_property RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}"
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ${lock_property}
                ENVIRONMENT "NB_SOURCE_DIR=${PROJECT_SOURCE_DIR};NB_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
