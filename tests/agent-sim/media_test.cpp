@@ -122,6 +122,35 @@ INSTANTIATE_TEST_SUITE_P(Codecs, VideoEncoderCodec,
                          ::testing::Values(CodecCase{VideoCodec::H264, "H264"}, CodecCase{VideoCodec::HEVC, "HEVC"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(VideoEncoder, BusySceneFillsTheBitrateAndKeepsItsStamp) {
+    auto average_size = [](bool busy) {
+        VideoEncoderConfig config;
+        config.width = 320;
+        config.height = 180;
+        config.fps = 30;
+        config.bitrate_kbps = 1500;
+        VideoEncoder encoder;
+        EXPECT_TRUE(encoder.open(config));
+        test::AvTestDecoder decoder(VideoCodec::H264);
+        YuvPicture picture;
+        size_t bytes = 0;
+        for (uint32_t n = 1; n <= 30; ++n) {
+            TestScene::render(picture, 320, 180, {n, 7 * n}, busy);
+            EncodedFrame frame;
+            EXPECT_TRUE(encoder.encode(picture, frame));
+            if (n > 1) bytes += frame.bytes.size();
+            const auto stamp = decoder.decode(frame.bytes);
+            EXPECT_TRUE(stamp.has_value() && stamp->frame_number == n) << (busy ? "busy " : "plain ") << n;
+        }
+        return bytes / 29;
+    };
+    const size_t plain = average_size(false);
+    const size_t busy = average_size(true);
+    // 1500 kbit/s at 30 fps is 6250 bytes a frame.
+    EXPECT_GT(busy, 4 * plain);
+    EXPECT_GT(busy, 3000u);
+}
+
 TEST(VideoEncoder, RefusesWhatItCannotEncode) {
     VideoEncoder encoder;
     VideoEncoderConfig config;

@@ -139,6 +139,11 @@ const std::vector<OptionSpec>& specs() {
          [](AgentOptions& o, std::string_view t) {
              return need_int(t, 0, 64, [&](int64_t v) { o.encoder_threads = static_cast<int>(v); });
          }},
+        {"--busy-scene", nullptr, "Add a band of changing noise so frames fill the bitrate (load tests).",
+         [](AgentOptions& o, std::string_view) {
+             o.busy_scene = true;
+             return std::string();
+         }},
         {"--annexb", "FILE", "Stream this Annex-B file (looped) instead of the rendered scene.",
          [](AgentOptions& o, std::string_view t) {
              if (t.empty()) return std::string("expects a file name");

@@ -46,6 +46,7 @@ struct AgentOptions {
     int idr_interval = 0;
     bool intra_refresh = false;
     int encoder_threads = 0;
+    bool busy_scene = false;  // noise band so frames use the whole bitrate
     std::string annexb_file;  // stream this instead of the scene
     VideoCodec annexb_codec = VideoCodec::H264;
 

@@ -82,7 +82,7 @@ int TestScene::block_x(uint32_t frame_number, int width) {
     return phase <= travel ? phase : static_cast<int>(period) - phase;
 }
 
-void TestScene::render(YuvPicture& picture, int width, int height, const SceneStamp& stamp) {
+void TestScene::render(YuvPicture& picture, int width, int height, const SceneStamp& stamp, bool busy) {
     if (picture.width != width || picture.height != height) picture.allocate(width, height);
 
     const int bars_bottom = strip_top(height);
@@ -90,6 +90,21 @@ void TestScene::render(YuvPicture& picture, int width, int height, const SceneSt
         const int x0 = static_cast<int>(i) * width / static_cast<int>(k_bars.size());
         const int x1 = static_cast<int>(i + 1) * width / static_cast<int>(k_bars.size());
         fill_rect(picture, x0, 0, x1, bars_bottom, k_bars[i]);
+    }
+
+    if (busy) {
+        // Lower half of the bars: 8x8 blocks of grey from a generator seeded
+        // by the frame number, so every frame differs and repeats exactly.
+        uint32_t state = stamp.frame_number * 2654435761u + 1;
+        for (int y = bars_bottom / 2; y + 8 <= bars_bottom; y += 8) {
+            for (int x = 0; x + 8 <= width; x += 8) {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                const auto luma = static_cast<uint8_t>(32 + (state & 0x7F) + ((state >> 8) & 0x3F));
+                fill_rect(picture, x, y, x + 8, y + 8, {luma, 128, 128});
+            }
+        }
     }
 
     const int size = std::max(2, width / 12);

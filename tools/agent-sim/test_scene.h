@@ -27,8 +27,10 @@ public:
     static bool valid_size(int width, int height);
 
     // Draws frame `stamp.frame_number` into `picture`, (re)allocating it to
-    // width x height when its size differs.
-    static void render(YuvPicture& picture, int width, int height, const SceneStamp& stamp);
+    // width x height when its size differs. A busy scene adds a band of
+    // noise that changes every frame, so the encoder spends its whole
+    // bitrate, as on a real desktop or game, instead of a few hundred bytes.
+    static void render(YuvPicture& picture, int width, int height, const SceneStamp& stamp, bool busy = false);
 
     // Reads the stamp back from any 8-bit picture of the scene, also scaled:
     // the strip's geometry is proportional to the picture size. `step` is

@@ -180,7 +180,7 @@ void VideoStreamer::run() {
             }
             if (idr_requested_.exchange(false)) encoder.request_idr();
             TestScene::render(picture, config.width, config.height,
-                              {next_id, static_cast<uint32_t>(send_time_us)});
+                              {next_id, static_cast<uint32_t>(send_time_us)}, options_.busy_scene);
             if (!encoder.encode(picture, encoded)) {
                 failed = true;
                 events_.write("video_error", {{"session", session->id}, {"error", "encoding failed"}});
