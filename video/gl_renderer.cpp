@@ -123,6 +123,11 @@ bool GlRenderer::initialize(SDL_Window* window, uint32_t width, uint32_t height)
     const auto* version_text = reinterpret_cast<const char*>(gl_.GetString(GL_VERSION));
     renderer_text_ = renderer_text ? renderer_text : "unknown";
     spdlog::info("GlRenderer: OpenGL context created ({}, {})", renderer_text_, version_text ? version_text : "?");
+    software_rasteriser_ = renderer_text_.find("llvmpipe") != std::string::npos ||
+                           renderer_text_.find("softpipe") != std::string::npos;
+    if (software_rasteriser_) {
+        spdlog::info("GlRenderer: software rasteriser, chroma drawn without filtering to keep up");
+    }
 
     // A black window until the first picture arrives.
     gl_.BindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -194,6 +199,11 @@ void GlRenderer::draw_textures() {
     const ViewRect view = letterbox(crop_width_, crop_height_, width_, height_);
     gl_.Viewport(view.x, view.y, view.width, view.height);
     textures_.bind(gl_);
+    // Drawn 1:1, every pixel samples a luma texel centre: filtering would
+    // only cost time, which a software rasteriser feels.
+    const bool one_to_one = view.width == static_cast<int32_t>(crop_width_) &&
+                            view.height == static_cast<int32_t>(crop_height_);
+    textures_.set_filters(gl_, !one_to_one, !software_rasteriser_);
     program_.draw(gl_, textures_.layout() == PixelLayout::nv12, conversion_, textures_.width(), textures_.height(),
                   crop_width_, crop_height_);
 }

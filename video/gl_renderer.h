@@ -90,6 +90,8 @@ private:
     uint32_t crop_height_ = 0;
     YuvToRgb conversion_;
     std::string renderer_text_;
+    // Mesa's CPU rasterisers: filtered chroma costs several times the draw.
+    bool software_rasteriser_ = false;
     std::atomic<uint64_t> context_error_log_count_{0};
     std::atomic<uint64_t> reject_log_count_{0};
 };

@@ -58,6 +58,8 @@ void YuvTextures::allocate(const GlFunctions& gl, const Picture& picture) {
     width_ = picture.width;
     height_ = picture.height;
     layout_ = picture.layout;
+    luma_linear_ = true;
+    chroma_linear_ = true;
     const int planes = plane_count(layout_);
     gl.GenTextures(planes, ids_.data());
     for (int i = 0; i < planes; ++i) {
@@ -80,6 +82,21 @@ void YuvTextures::bind(const GlFunctions& gl) const {
         gl.BindTexture(GL_TEXTURE_2D, ids_[i]);
     }
     gl.ActiveTexture(GL_TEXTURE0);
+}
+
+void YuvTextures::set_filters(const GlFunctions& gl, bool luma_linear, bool chroma_linear) {
+    const int planes = plane_count(layout_);
+    for (int i = 0; i < planes; ++i) {
+        const bool linear = i == 0 ? luma_linear : chroma_linear;
+        if (linear == (i == 0 ? luma_linear_ : chroma_linear_)) continue;
+        const GLint filter = linear ? GL_LINEAR : GL_NEAREST;
+        gl.ActiveTexture(GL_TEXTURE0 + i);
+        gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    }
+    gl.ActiveTexture(GL_TEXTURE0);
+    luma_linear_ = luma_linear;
+    chroma_linear_ = chroma_linear;
 }
 
 void YuvTextures::destroy(const GlFunctions& gl) {

@@ -20,6 +20,10 @@ public:
     Upload upload(const GlFunctions& gl, const Picture& picture);
     // Binds the planes to texture units 0..2.
     void bind(const GlFunctions& gl) const;
+    // Filtering of luma and of chroma: linear, or nearest where it changes
+    // nothing (luma drawn 1:1) or where speed matters more than smooth
+    // chroma edges (software rasterisers). Needs the textures bound.
+    void set_filters(const GlFunctions& gl, bool luma_linear, bool chroma_linear);
     void destroy(const GlFunctions& gl);
 
     bool empty() const { return ids_[0] == 0; }
@@ -34,6 +38,8 @@ private:
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     PixelLayout layout_ = PixelLayout::yuv420p;
+    bool luma_linear_ = true;
+    bool chroma_linear_ = true;
 };
 
 }  // namespace nb
