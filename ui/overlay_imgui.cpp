@@ -150,6 +150,10 @@ void OverlayImGui::handle_event(const SDL_Event& event) {
     if (!initialized_.load() || !visible_) return;
     ImGui::SetCurrentContext(context_);
     ImGui_ImplSDL2_ProcessEvent(&event);
+    if (event.type == SDL_MOUSEMOTION) {
+        pointer_x_ = static_cast<float>(event.motion.x);
+        pointer_y_ = static_cast<float>(event.motion.y);
+    }
 }
 
 void OverlayImGui::draw(const OverlayStats& stats, const LiveSessionInfo& live) {
@@ -175,6 +179,11 @@ void OverlayImGui::draw(const OverlayStats& stats, const LiveSessionInfo& live) 
 void OverlayImGui::draw_frame_locked() {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL2_NewFrame();
+    // The back end asks for the pointer's global position, which SDL on X11
+    // caches from raw device motion: warped or injected moves never reach
+    // it, and a slider held under such a pointer would not follow. The
+    // window's own motion events always do.
+    if (pointer_x_ >= 0.0f) ImGui::GetIO().MousePos = ImVec2(pointer_x_, pointer_y_);
     ImGui::NewFrame();
     if (!have_backend_info_ && has_start_time_) {
         session_seconds_ = (now_ns_() - start_time_ns_) / 1'000'000'000;

@@ -100,6 +100,10 @@ private:
     bool has_start_time_ = false;
     bool have_backend_info_ = false;
     PanelPosition position_;
+    // The pointer as the window's motion events last placed it, in window
+    // coordinates; negative before the first event.
+    float pointer_x_ = -1.0f;
+    float pointer_y_ = -1.0f;
 };
 
 }  // namespace nb::ui

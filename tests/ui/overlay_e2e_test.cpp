@@ -68,24 +68,27 @@ int pixels_differing(const RgbImage& a, const RgbImage& b, Rect area) {
     return n;
 }
 
-// The centre of the widest run of violet in the panel: the bitrate slider's
-// grab is the only solid violet block there.
+// A point inside the bitrate slider's grab: the topmost solid violet block
+// below the title row (whose accent dot is violet too).
 std::optional<std::pair<int, int>> slider_grab(const RgbImage& image) {
-    int best_run = 0;
-    std::pair<int, int> best{};
-    // Below the title row, whose accent dot is violet too.
-    for (int y = k_panel_area.y0 + 60; y < k_panel_area.y1; ++y) {
+    for (int y = k_panel_area.y0 + 60; y < std::min(k_panel_area.y1, image.height); ++y) {
         int run = 0;
         for (int x = k_panel_area.x0; x < k_panel_area.x1; ++x) {
             run = near(image.at(x, y), k_violet, 30) ? run + 1 : 0;
-            if (run > best_run) {
-                best_run = run;
-                best = {x - run / 2, y};
-            }
+            if (run >= 8) return std::make_pair(x - run / 2, y + 6);
         }
     }
-    if (best_run < 8) return std::nullopt;
-    return best;
+    return std::nullopt;
+}
+
+// The window's top-left corner on the screen.
+std::pair<int, int> window_origin(StreamSession& session) {
+    const std::string geometry = test::shell_output("xdotool getwindowgeometry --shell " + session.window_id());
+    auto value = [&](const std::string& key) {
+        const size_t at = geometry.find(key + "=");
+        return at == std::string::npos ? 0 : std::atoi(geometry.c_str() + at + key.size() + 1);
+    };
+    return {value("X"), value("Y")};
 }
 
 class OverlayEndToEnd : public ::testing::Test {
@@ -169,16 +172,19 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
 
     const auto grab = slider_grab(*settings);
     ASSERT_TRUE(grab.has_value());
-    const std::string window = session.window_id();
-    const std::string y = std::to_string(grab->second);
-    session.xdotool("mousemove --window " + window + " " + std::to_string(grab->first) + " " + y);
+    // Moves go through XTEST in screen coordinates, as a real pointer's do:
+    // the GUI follows the pointer's global position while a button is held.
+    const auto [window_x, window_y] = window_origin(session);
+    const std::string y = std::to_string(window_y + grab->second);
+    auto move_to = [&](int x) { session.xdotool("mousemove " + std::to_string(window_x + x) + " " + y); };
+    move_to(grab->first);
     std::this_thread::sleep_for(200ms);
     session.xdotool("mousedown 1");
     std::this_thread::sleep_for(200ms);
-    session.xdotool("mousemove --window " + window + " " + std::to_string(grab->first + 60) + " " + y);
+    move_to(grab->first + 60);
     std::this_thread::sleep_for(200ms);
     // Far past the slider's end: the value pins at the top of the range.
-    session.xdotool("mousemove --window " + window + " 700 " + y);
+    move_to(700);
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(settings_events(session), 0u) << "nothing is sent while the slider is held";
     session.xdotool("mouseup 1");
