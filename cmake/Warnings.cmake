@@ -51,15 +51,19 @@ function(nb_add_test target)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  # An empty RESOURCE_LOCK would swallow the next property name.
-  set(lock_property "")
+  # Empty values vanish from the property list and would swallow the next
+  # property name, so optional ones are added only when given.
+  set(optional_properties "")
   if(ARG_RESOURCE_LOCK)
-    set(lock_property RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+    list(APPEND optional_properties RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
+  if(ARG_LABELS)
+    list(APPEND optional_properties LABELS "${ARG_LABELS}")
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ${lock_property}
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${optional_properties}
                ENVIRONMENT "NB_SOURCE_DIR=${PROJECT_SOURCE_DIR};NB_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
