@@ -64,7 +64,7 @@ function(nb_add_test target)
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${optional_properties}
-               ENVIRONMENT "NB_SOURCE_DIR=${PROJECT_SOURCE_DIR};NB_BUILD_DIR=${CMAKE_BINARY_DIR}")
+               ENVIRONMENT "NB_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # A Google Benchmark executable under bench/.

@@ -1,5 +1,7 @@
 // Starts a built program of the project as a child process in its own
-// working folder, with its output captured to a file there.
+// working folder, with its output captured to a file there. Programs are
+// found in NB_BUILD_DIR when set, else in the working folder, which CTest
+// makes the build folder.
 #pragma once
 
 #include <signal.h>
