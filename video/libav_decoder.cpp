@@ -215,9 +215,13 @@ bool LibavDecoder::open_hardware(AVCodecContext* ctx) {
             codec_has_vaapi = true;
         }
     }
+    if (!codec_has_vaapi) {
+        spdlog::info("LibavDecoder: this libavcodec has no VAAPI decoder for the codec, decoding in software");
+        return false;
+    }
     const std::string node = options_.render_node.empty() ? first_render_node() : options_.render_node;
-    if (!codec_has_vaapi || node.empty()) {
-        spdlog::info("LibavDecoder: no VAAPI render node, decoding in software");
+    if (node.empty()) {
+        spdlog::info("LibavDecoder: no GPU render node, decoding in software");
         return false;
     }
     AVBufferRef* device = nullptr;
@@ -336,6 +340,13 @@ void LibavDecoder::output_step(DecodedFrame& result, int64_t start_us) {
         pool_height_ = h;
         width_ = w;
         height_ = h;
+    }
+
+    if (hardware_ && frame->format != AV_PIX_FMT_VAAPI) {
+        // libavcodec falls back by itself when the driver refuses the
+        // stream's profile; say so once, and let name() tell the truth.
+        spdlog::info("LibavDecoder: VAAPI refused the stream, decoding in software");
+        hardware_ = false;
     }
 
     Slot& slot = pool_[pool_index_];
