@@ -57,7 +57,7 @@ public:
     SDL_GLContext gl_context() const { return context_; }
     static constexpr const char* k_glsl_version = "#version 330 core";
     bool make_current();
-    void release_current();
+    void release_current() override;
 
     // The back buffer as RGB rows from the top, for tests and diagnostics;
     // call it inside a drawing sequence, before present.

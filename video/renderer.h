@@ -34,6 +34,10 @@ public:
     virtual void shutdown() = 0;
     virtual std::string_view name() const = 0;
     virtual uint64_t frames_presented() const = 0;
+    // Ends a drawing sequence that will not reach present (an exception on
+    // the way), on the thread that began it, so that the next sequence may
+    // run on another thread. Does nothing when no sequence is open there.
+    virtual void release_current() {}
 };
 
 }  // namespace nb
