@@ -149,10 +149,14 @@ TEST(AgentStreaming, InputRecordsAreOpenedCheckedAndRecorded) {
     auto odd = records[0].to_bytes();
     odd[20] = 1;
     raw.send_to(asio::buffer(seal_input_datagram(input_key, odd)), agent_input);
+    // So is a key press that carries the release flag.
+    auto press = InputEvent::key(true, 0x41, 0x1E, k_key_flag_break);
+    press.seq = 200;
+    raw.send_to(asio::buffer(seal_input_datagram(input_key, press.to_bytes())), agent_input);
 
     ASSERT_TRUE(test::wait_until([&] {
         return test::read_events(options.events_file, "input").size() == 7 &&
-               test::read_events(options.events_file, "input_rejected").size() == 3;
+               test::read_events(options.events_file, "input_rejected").size() == 4;
     }));
     agent.stop();
     const auto inputs = test::read_events(options.events_file, "input");
@@ -172,7 +176,8 @@ TEST(AgentStreaming, InputRecordsAreOpenedCheckedAndRecorded) {
     EXPECT_EQ(inputs[0]["timestamp_us"], 5000000);
     std::vector<std::string> reasons;
     for (const auto& e : test::read_events(options.events_file, "input_rejected")) reasons.push_back(e["reason"]);
-    EXPECT_EQ(reasons, (std::vector<std::string>{"authentication", "size", "reserved bytes set"}));
+    EXPECT_EQ(reasons, (std::vector<std::string>{"authentication", "size", "reserved bytes set",
+                                                  "break flag disagrees with the key record's type"}));
     EXPECT_EQ(agent.input_records(), 4u);
     sender.stop();
 }

@@ -71,23 +71,14 @@ void ControlConnection::read_more() {
 }
 
 void ControlConnection::on_bytes(size_t count) {
-    std::string_view chunk(read_buffer_.data(), count);
-    while (!chunk.empty() && !closed_) {
-        const size_t newline = chunk.find('\n');
-        const std::string_view piece = chunk.substr(0, newline);
-        if (line_.size() + piece.size() > k_max_line_bytes) {
-            spdlog::warn("ControlConnection: #{} sent a line over {} bytes, closing", id_, k_max_line_bytes);
-            events_.write("control_bad_line", {{"conn", id_}, {"reason", "line too long"}});
-            close("line too long");
-            return;
-        }
-        line_.append(piece);
-        if (newline == std::string_view::npos) return;
-        chunk.remove_prefix(newline + 1);
-        std::string line = std::move(line_);
-        line_.clear();
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) handle_line(line);
+    const bool ok = framer_.feed({read_buffer_.data(), count}, [this](std::string_view line) {
+        handle_line(line);
+        return !closed_;
+    });
+    if (!ok) {
+        spdlog::warn("ControlConnection: #{} sent a line over {} bytes, closing", id_, k_max_line_bytes);
+        events_.write("control_bad_line", {{"conn", id_}, {"reason", "line too long"}});
+        close("line too long");
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "tools/agent-sim/control_handler.h"
 #include "tools/agent-sim/event_log.h"
+#include "tools/agent-sim/line_framer.h"
 
 namespace nb {
 
@@ -53,7 +54,7 @@ private:
     EventLog& events_;
     std::string peer_;
     std::array<char, 4096> read_buffer_{};
-    std::string line_;  // bytes of the line being received, without its newline
+    LineFramer framer_{k_max_line_bytes};
     bool authenticated_ = false;
     bool closed_ = false;
     bool close_after_write_ = false;

@@ -65,6 +65,9 @@ std::optional<std::string> InputListener::check_record(const InputRecordBytes& r
         case InputEventType::key_up:
             if (event->buttons != 0) return "buttons in a key record";
             if (event->virtual_key() > 0xFF) return "virtual-key code out of range";
+            // A release carries the break flag and a press does not.
+            if (((event->key_flags() & k_key_flag_break) != 0) != (event->type == InputEventType::key_up))
+                return "break flag disagrees with the key record's type";
             break;
     }
     return std::nullopt;
