@@ -9,6 +9,7 @@
 
 #include "tests/agent-sim/agent_fixture.h"
 #include "tests/agent-sim/control_client.h"
+#include "tools/agent-sim/line_framer.h"
 
 namespace nb {
 namespace {
@@ -16,6 +17,27 @@ namespace {
 using nlohmann::json;
 
 json auth(const std::string& token = test::k_token) { return test::auth_message(token, 0, 1920, 1080, 60, 30000); }
+
+TEST(LineFramer, SplitsAcrossReadsAndBoundsEachLine) {
+    LineFramer framer(8);
+    std::vector<std::string> lines;
+    auto collect = [&](std::string_view line) {
+        lines.emplace_back(line);
+        return true;
+    };
+    EXPECT_TRUE(framer.feed("ab", collect));
+    EXPECT_TRUE(framer.feed("c\r\n\n\r\n12345678\nx", collect));
+    EXPECT_EQ(lines, (std::vector<std::string>{"abc", "12345678"})) << "CR stripped, empty lines skipped";
+    EXPECT_EQ(framer.pending_bytes(), 1u);
+    EXPECT_TRUE(framer.feed("1234567", collect)) << "8 bytes pending is still within the bound";
+    EXPECT_FALSE(framer.feed("8", collect)) << "the ninth byte of one line is not";
+    EXPECT_EQ(framer.pending_bytes(), 0u);
+    // A handler that asks to stop sees no further lines of the same read.
+    LineFramer stopping(64);
+    int seen = 0;
+    stopping.feed("a\nb\nc\n", [&](std::string_view) { return ++seen < 2; });
+    EXPECT_EQ(seen, 2);
+}
 
 class AgentControl : public ::testing::Test {
 protected:
