@@ -5,11 +5,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "tests/video/x_display.h"
+#include "tests/input/x_server.h"
 #include "ui/overlay_imgui.h"
 #include "video/gl_renderer.h"
 
@@ -30,8 +31,14 @@ struct Rgb {
 
 class OverlayRenderTest : public ::testing::Test {
 protected:
+    // The pointer is the server's, shared by every client: a private server
+    // keeps other suites' pointer moves out of these drags.
     static void SetUpTestSuite() {
-        ASSERT_TRUE(test::ensure_x_display());
+        server_ = std::make_unique<test::XServer>();
+        const std::string display = server_->start();
+        ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+        setenv("DISPLAY", display.c_str(), 1);
+        setenv("SDL_VIDEODRIVER", "x11", 1);
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
     }
 
@@ -125,6 +132,7 @@ protected:
         settle();
     }
 
+    static inline std::unique_ptr<test::XServer> server_;
     SDL_Window* window_ = nullptr;
     GlRenderer renderer_;
     OverlayImGui overlay_;
