@@ -172,8 +172,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
 
     const auto grab = slider_grab(*settings);
     ASSERT_TRUE(grab.has_value());
-    // Moves go through XTEST in screen coordinates, as a real pointer's do:
-    // the GUI follows the pointer's global position while a button is held.
+    // Moves go through XTEST in screen coordinates, as a real mouse's do.
     const auto [window_x, window_y] = window_origin(session);
     const std::string y = std::to_string(window_y + grab->second);
     auto move_to = [&](int x) { session.xdotool("mousemove " + std::to_string(window_x + x) + " " + y); };
