@@ -53,9 +53,11 @@ bool Launcher::connect(const ConnectionParams& params, SDL_Window* window) {
     }
 
     spdlog::debug("Launcher: starting stats reporter");
+    StatsTiming stats_timing = tuning_.stats_timing;
+    stats_timing.max_line_bytes = tuning_.max_control_line_bytes;  // one bound for every control line
     stats_ = std::make_unique<StatsReporter>(io_context_, control_socket_,
                                              [this](const std::string& text) { send_control(text); },
-                                             tuning_.stats_timing);
+                                             std::move(stats_timing));
     if (depacketizer_) depacketizer_->set_stats(stats_.get());
     stats_->start();
 

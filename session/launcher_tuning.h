@@ -21,7 +21,7 @@ struct LauncherTuning {
     SessionPorts ports;          // the fixed UDP ports of a stream
     ProbeTiming probe_timing;    // hole-punch probe periods
     std::string udp_bind_address = "0.0.0.0";
-    StatsTiming stats_timing;    // statistics and ping periods
+    StatsTiming stats_timing;    // statistics and ping periods; lines obey max_control_line_bytes
 };
 
 // 2 to 4 I/O threads whatever the machine reports.
