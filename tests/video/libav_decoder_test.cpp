@@ -202,6 +202,44 @@ TEST(LibavDecoder, FailingInputsWithoutCallbackKeepCounting) {
     EXPECT_FALSE(log.contains("requesting IDR"));
 }
 
+TEST(LibavDecoder, LostFrameAsksForAnIdrOncePerLoss) {
+    const auto units = make_stream(VideoCodec::H264, 320, 240, 12);
+    LogCapture log;
+    ManualClock clock;
+    int requests = 0;
+    LibavDecoder decoder(software(&clock));
+    ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
+    decoder.set_on_request_idr([&] { ++requests; });
+    auto feed = [&](uint32_t id, bool key = false) {
+        return decoder.decode(units[id].data(), units[id].size(), id, key || id == 0).picture != nullptr;
+    };
+
+    for (uint32_t id : {0, 1, 2}) EXPECT_TRUE(feed(id));
+    EXPECT_EQ(requests, 0);
+    // Frame 3 was lost: 4 still decodes (concealed), and one IDR is asked for.
+    EXPECT_TRUE(feed(4));
+    EXPECT_EQ(requests, 1);
+    EXPECT_TRUE(log.contains("LibavDecoder: 1 frame(s) before frame 4 never arrived, requesting IDR"));
+    // Another loss while that request is out: no second request yet...
+    EXPECT_TRUE(feed(6));
+    EXPECT_EQ(requests, 1);
+    // ...unless the IDR seems lost too.
+    clock.now_us += LibavDecoder::k_gap_retry_us;
+    EXPECT_TRUE(feed(8));
+    EXPECT_EQ(requests, 2);
+
+    // A frame handed over after a newer one is dropped, not decoded.
+    EXPECT_FALSE(feed(7));
+    EXPECT_EQ(decoder.consecutive_errors(), 0u);
+    EXPECT_TRUE(feed(9));
+    EXPECT_EQ(requests, 2);
+
+    // A key frame closes the request: the next loss asks again at once.
+    EXPECT_TRUE(feed(0, true));
+    EXPECT_TRUE(feed(2));
+    EXPECT_EQ(requests, 3);
+}
+
 TEST(LibavDecoder, EmptyAccessUnitFailsWithoutEndingTheStream) {
     // An empty packet is libavcodec's end-of-stream marker; after one the
     // decoder would refuse every later picture.
@@ -210,9 +248,9 @@ TEST(LibavDecoder, EmptyAccessUnitFailsWithoutEndingTheStream) {
     ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
     ASSERT_NE(decoder.decode(units[0].data(), units[0].size(), 0, true).picture, nullptr);
     EXPECT_EQ(decoder.decode(units[1].data(), 0, 1, false).picture, nullptr);
-    EXPECT_EQ(decoder.decode(nullptr, 10, 1, false).picture, nullptr);
+    EXPECT_EQ(decoder.decode(nullptr, 10, 2, false).picture, nullptr);
     EXPECT_EQ(decoder.consecutive_errors(), 2u);
-    EXPECT_NE(decoder.decode(units[1].data(), units[1].size(), 1, false).picture, nullptr);
+    EXPECT_NE(decoder.decode(units[1].data(), units[1].size(), 3, false).picture, nullptr);
 }
 
 // HEVC access units made of NAL types the decoder ignores are accepted and
@@ -278,7 +316,7 @@ TEST(LibavDecoder, ReinitializeShutsDownFirstAndCountsAfresh) {
     LogCapture log;
     LibavDecoder decoder(software());
     ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
-    for (const auto& u : units) decoder.decode(u.data(), u.size(), 0, false);
+    for (uint32_t i = 0; i < units.size(); ++i) decoder.decode(units[i].data(), units[i].size(), i, i == 0);
     ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
     EXPECT_TRUE(log.contains("LibavDecoder: shutdown (decoded 3 frames)"));
     EXPECT_EQ(decoder.decoded_frames(), 0u);
