@@ -20,7 +20,8 @@ ParsedOptions parse(std::vector<std::string> args) {
 
 TEST(AgentOptions, ValuesArriveInBothSpellings) {
     const auto p = parse({"--token", "t", "--control-port=49001", "--fec-count", "5", "--loss=2.5",
-                          "--withhold-frames", "3,10,11", "--annexb-codec", "hevc", "--no-audio", "--seed=42"});
+                          "--withhold-frames", "3,10,11", "--annexb-codec", "hevc", "--no-audio", "--seed=42", "--omit-key", "audio",
+                          "--omit-key=input"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.options.token, "t");
     EXPECT_EQ(p.options.control_port, 49001);
@@ -30,6 +31,7 @@ TEST(AgentOptions, ValuesArriveInBothSpellings) {
     EXPECT_EQ(p.options.annexb_codec, VideoCodec::HEVC);
     EXPECT_FALSE(p.options.audio);
     EXPECT_EQ(p.options.seed, 42u);
+    EXPECT_TRUE(p.options.omit_audio_key && p.options.omit_input_key && !p.options.omit_video_key);
     // Production ports unless told otherwise.
     EXPECT_EQ(p.options.video_port, 48002);
     EXPECT_EQ(p.options.audio_port, 48003);

@@ -79,6 +79,26 @@ TEST_F(AgentControl, AcceptedAuthGetsThreeFreshBase64Keys) {
     EXPECT_EQ(events("session_ready").size(), 2u);
 }
 
+TEST(AgentControlOptions, OmittedKeysAreLeftOutOfTheReply) {
+    const auto dir = test::fresh_temp_dir("agent-omit");
+    AgentOptions options = test::loopback_agent_options(dir);
+    options.audio = false;
+    options.omit_audio_key = true;
+    Agent agent(options);
+    ASSERT_TRUE(agent.start());
+    test::ControlClient client(agent.control_port());
+    client.send(auth());
+    const auto reply = client.read();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ((*reply)["type"], "session_ready");
+    EXPECT_FALSE(reply->contains("audio_key"));
+    EXPECT_EQ(test::decode_key((*reply)["video_key"]).size(), 32u);
+    EXPECT_EQ(test::decode_key((*reply)["input_key"]).size(), 32u);
+    const auto ready = test::read_events(options.events_file, "session_ready");
+    ASSERT_EQ(ready.size(), 1u);
+    EXPECT_EQ(ready[0]["omitted"], json::array({"audio_key"}));
+}
+
 struct RejectCase {
     const char* name;
     std::string first_line;

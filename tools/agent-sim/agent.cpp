@@ -135,6 +135,9 @@ std::shared_ptr<const StreamSession> Agent::authenticate(uint64_t connection, co
     session->height = request.height;
     session->fps = request.fps;
     session->bitrate_kbps = request.bitrate_kbps;
+    session->omit_video_key = options_.omit_video_key;
+    session->omit_audio_key = options_.omit_audio_key;
+    session->omit_input_key = options_.omit_input_key;
     {
         std::lock_guard lock(session_mutex_);
         session_ = session;

@@ -109,6 +109,14 @@ const std::vector<OptionSpec>& specs() {
              o.accept_any_token = true;
              return std::string();
          }},
+        {"--omit-key", "video|audio|input", "Leave this key out of session_ready (repeatable; for client tests).",
+         [](AgentOptions& o, std::string_view t) {
+             if (t == "video") o.omit_video_key = true;
+             else if (t == "audio") o.omit_audio_key = true;
+             else if (t == "input") o.omit_input_key = true;
+             else return std::string("expects video, audio or input");
+             return std::string();
+         }},
         {"--fec-ratio", "R", "Repair packets per data packet, rounded up (default 0.10).",
          [](AgentOptions& o, std::string_view t) { return need_double(t, 0, 4, o.fec_ratio); }},
         {"--fec-count", "N", "Fixed number of repair packets per frame (overrides --fec-ratio).",

@@ -36,6 +36,10 @@ struct AgentOptions {
 
     std::string token;
     bool accept_any_token = false;
+    // Keys left out of "session_ready", to see how a client copes.
+    bool omit_video_key = false;
+    bool omit_audio_key = false;
+    bool omit_input_key = false;
 
     // Repair packets per frame: a fixed count when fec_count >= 0, else
     // ceil(data packets x fec_ratio).

@@ -165,11 +165,21 @@ void ControlConnection::handle_auth(const json& message) {
     auth_timer_.cancel();
     // Logged before the reply goes out, so a client that has the keys can
     // rely on the record being there.
-    events_.write("session_ready", {{"conn", id_}, {"session", session->id}});
-    send({{"type", "session_ready"},
-          {"video_key", base64_key(session->video_key)},
-          {"audio_key", base64_key(session->audio_key)},
-          {"input_key", base64_key(session->input_key)}});
+    json ready = {{"type", "session_ready"}};
+    json omitted = json::array();
+    struct Announced {
+        const char* name;
+        bool omit;
+        const AeadKey& key;
+    };
+    for (const Announced& k : {Announced{"video_key", session->omit_video_key, session->video_key},
+                               Announced{"audio_key", session->omit_audio_key, session->audio_key},
+                               Announced{"input_key", session->omit_input_key, session->input_key}}) {
+        if (k.omit) omitted.push_back(k.name);
+        else ready[k.name] = base64_key(k.key);
+    }
+    events_.write("session_ready", {{"conn", id_}, {"session", session->id}, {"omitted", omitted}});
+    send(ready);
     spdlog::info("ControlConnection: #{} authenticated, session {} ready ({}x{} @{} fps, {} kbit/s, codec {})", id_,
                  session->id, session->width, session->height, session->fps, session->bitrate_kbps,
                  static_cast<int>(session->codec));

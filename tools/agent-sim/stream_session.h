@@ -27,6 +27,11 @@ struct StreamSession {
     int fps = 0;
     int bitrate_kbps = 0;
 
+    // Keys the agent keeps to itself in "session_ready" (test option).
+    bool omit_video_key = false;
+    bool omit_audio_key = false;
+    bool omit_input_key = false;
+
     // Fresh random keys and prefixes from libsodium's generator.
     static std::shared_ptr<StreamSession> create(uint64_t id);
 };
