@@ -105,6 +105,9 @@ void Launcher::on_frame(uint32_t frame_id, std::vector<uint8_t>&& access_unit, b
     } catch (...) {
         spdlog::error("Launcher: frame callback unknown exception (frame {})", frame_id);
     }
+    // A sequence cut short before present would keep the GL context on this
+    // I/O thread and lock every other thread out of drawing.
+    if (renderer_) renderer_->release_current();
 }
 
 bool Launcher::start_audio_pipeline(const ConnectionParams& params) {
