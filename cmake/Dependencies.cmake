@@ -15,7 +15,8 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
 add_library(nb_asio INTERFACE)
 target_include_directories(nb_asio INTERFACE ${ASIO_INCLUDE_DIR})
-target_compile_definitions(nb_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+# Every file must agree on how asio allocates, whatever it included first.
+target_compile_definitions(nb_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC)
 target_link_libraries(nb_asio INTERFACE Threads::Threads)
 
 if(NB_BUILD_TESTS)
