@@ -185,6 +185,10 @@ void Launcher::shutdown() {
         if (decoder_) decoder_->shutdown();
         if (renderer_) renderer_->shutdown();
     }
+    if (frames_skipped_.load() > 0) {
+        spdlog::info("Launcher: {} pictures presented, {} decoded but not drawn behind newer frames",
+                     frames_presented_.load(), frames_skipped_.load());
+    }
     spdlog::info("Launcher: shutdown complete");
 }
 

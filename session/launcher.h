@@ -17,6 +17,7 @@
 
 #include "app/connection_params.h"
 #include "input/input_event.h"
+#include "session/frame_timing.h"
 #include "session/launcher_tuning.h"
 #include "session/stats_reporter.h"
 
@@ -79,6 +80,9 @@ public:
     // Re-arms the input capture after relative mouse mode changed.
     void refresh_raw_input();
 
+    // Installs a collector of per-frame timings; before connect only.
+    void set_frame_timing_sink(IFrameTimingSink* sink) { timing_sink_ = sink; }
+
     // Replaces the overlay drawing callback under the render lock.
     void set_overlay_draw(std::function<void()> draw);
 
@@ -100,6 +104,7 @@ public:
     void set_target_bitrate(int32_t kbps) { target_bitrate_.store(kbps); }
     uint64_t audio_decrypt_failures() const;
     uint64_t frames_presented() const { return frames_presented_.load(); }
+    uint64_t frames_skipped() const { return frames_skipped_.load(); }
 
     // The session's I/O context, for components that live on it.
     asio::io_context& io_context() { return io_context_; }
@@ -175,12 +180,15 @@ private:
     std::atomic<bool> overlay_visible_{false};
     std::atomic<int64_t> last_present_us_{0};
     std::atomic<uint64_t> frames_presented_{0};
+    std::atomic<uint64_t> frames_skipped_{0};  // decoded but not drawn: a newer frame was waiting
+    std::atomic<int> frames_waiting_{0};       // frame handlers waiting for the render lock
 
     // Serialises every renderer call and the decode-and-present sequence.
     // Lock order: the depacketizer's own lock is never held while this one
     // is taken (frames are handed over after it is released).
     std::mutex render_lock_;
     std::function<void()> overlay_draw_;  // guarded by render_lock_
+    IFrameTimingSink* timing_sink_ = nullptr;  // set before connect, then read only
 };
 
 }  // namespace nb

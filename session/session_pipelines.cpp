@@ -24,6 +24,10 @@ constexpr uint32_t k_audio_sample_rate = 48000;
 constexpr uint32_t k_audio_channels = 2;
 constexpr const char* k_request_idr = R"({"type":"request_idr"})";
 
+// When the current I/O thread last handed a video datagram to the
+// depacketizer; kept only while frame timings are collected.
+thread_local int64_t t_datagram_arrival_us = 0;
+
 // Creates a receiver, logging instead of throwing when the port is taken.
 std::shared_ptr<UdpReceiver> open_receiver(asio::io_context& io, uint16_t port, const LauncherTuning& tuning) {
     try {
@@ -78,7 +82,18 @@ bool Launcher::start_video_pipeline(const ConnectionParams& params, SDL_Window* 
     spdlog::debug("Launcher: video UDP receiver on port {}", video_receiver_->local_port());
     video_receiver_->set_probe_token(video_key_.data(), video_key_.size());
     video_receiver_->start_probe(params.host, tuning_.ports.video_probe);
-    video_receiver_->set_handler(depacketizer_->datagram_handler());
+    if (timing_sink_) {
+        // Note when each datagram reaches the handler; the one that completes
+        // a frame is handed over on the same thread, within the same call.
+        auto inner = depacketizer_->datagram_handler();
+        video_receiver_->set_handler(
+            [inner](const uint8_t* data, size_t length, const asio::ip::udp::endpoint& from) {
+                t_datagram_arrival_us = now_us();
+                inner(data, length, from);
+            });
+    } else {
+        video_receiver_->set_handler(depacketizer_->datagram_handler());
+    }
     video_receiver_->start();
 
     send_control(k_request_idr);
@@ -88,18 +103,38 @@ bool Launcher::start_video_pipeline(const ConnectionParams& params, SDL_Window* 
 }
 
 void Launcher::on_frame(uint32_t frame_id, std::vector<uint8_t>&& access_unit, bool key_frame) {
+    FrameTiming timing;
+    if (timing_sink_) {
+        timing.frame_id = frame_id;
+        timing.last_packet_us = t_datagram_arrival_us;
+        timing.handed_over_us = now_us();
+    }
+    frames_waiting_.fetch_add(1, std::memory_order_relaxed);
     std::lock_guard lock(render_lock_);
+    frames_waiting_.fetch_sub(1, std::memory_order_relaxed);
     try {
         if (!decoder_ || !renderer_) return;
+        if (timing_sink_) timing.locked_us = now_us();
         const DecodedFrame frame = decoder_->decode(access_unit.data(), access_unit.size(), frame_id, key_frame);
-        if (!frame.picture) return;
-        renderer_->render_frame(frame.picture, frame.picture->width, frame.picture->height);
-        renderer_->bind_render_target();
-        if (overlay_draw_) overlay_draw_();
-        renderer_->present();
-        last_present_us_.store(now_us());
-        frames_presented_.fetch_add(1, std::memory_order_relaxed);
-        if (stats_) stats_->count_decoded_frame();
+        if (timing_sink_) timing.decoded_us = now_us();
+        if (frame.picture) {
+            if (stats_) stats_->count_decoded_frame();
+            // Every frame must pass the decoder, but when a newer one already
+            // waits for the lock, drawing this one would only delay that one.
+            if (frames_waiting_.load(std::memory_order_relaxed) == 0) {
+                renderer_->render_frame(frame.picture, frame.picture->width, frame.picture->height);
+                renderer_->bind_render_target();
+                if (overlay_draw_) overlay_draw_();
+                if (timing_sink_) timing.drawn_us = now_us();
+                renderer_->present();
+                last_present_us_.store(now_us());
+                frames_presented_.fetch_add(1, std::memory_order_relaxed);
+                if (timing_sink_) timing.presented_us = now_us();
+            } else {
+                frames_skipped_.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+        if (timing_sink_) timing_sink_->on_frame_timing(timing);
     } catch (const std::exception& e) {
         spdlog::error("Launcher: frame callback exception (frame {}): {}", frame_id, e.what());
     } catch (...) {

@@ -75,7 +75,7 @@ TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) 
     const auto presented = StreamSession::number_after(out, "GlRenderer: shutdown (");
     ASSERT_TRUE(decoded && presented) << out;
     EXPECT_GT(*presented, 10);
-    EXPECT_EQ(*decoded, *presented);
+    EXPECT_GE(*decoded, *presented);  // frames overtaken by newer ones are decoded, not drawn
     EXPECT_LE(*presented, static_cast<long>(session.agent_events("frame_sent").size()));
     EXPECT_EQ(session.agent_events("request_idr").size() >= 1, true);
 }
