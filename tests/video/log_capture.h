@@ -1,27 +1,22 @@
 // Collects the lines the default logger writes while a test runs.
 #pragma once
 
-#include <spdlog/sinks/base_sink.h>
+#include <spdlog/sinks/ringbuffer_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <memory>
-#include <mutex>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace nb::test {
 
 class LogCapture {
 public:
-    LogCapture() : sink_(std::make_shared<Sink>()) {
+    LogCapture() : previous_level_(spdlog::default_logger()->level()) {
         spdlog::default_logger()->sinks().push_back(sink_);
-        previous_level_ = spdlog::default_logger()->level();
         spdlog::default_logger()->set_level(spdlog::level::debug);
     }
     ~LogCapture() {
-        auto& sinks = spdlog::default_logger()->sinks();
-        std::erase(sinks, sink_);
+        std::erase(spdlog::default_logger()->sinks(), sink_);
         spdlog::default_logger()->set_level(previous_level_);
     }
     LogCapture(const LogCapture&) = delete;
@@ -29,27 +24,17 @@ public:
 
     // Lines containing `text`.
     size_t count(std::string_view text) const {
-        std::lock_guard lock(sink_->lines_mutex);
         size_t n = 0;
-        for (const auto& line : sink_->lines) n += line.find(text) != std::string::npos;
+        for (const auto& m : sink_->last_raw())
+            n += std::string_view(m.payload.data(), m.payload.size()).find(text) != std::string_view::npos;
         return n;
     }
     bool contains(std::string_view text) const { return count(text) > 0; }
 
 private:
-    struct Sink final : spdlog::sinks::base_sink<std::mutex> {
-        mutable std::mutex lines_mutex;
-        std::vector<std::string> lines;
-
-    protected:
-        void sink_it_(const spdlog::details::log_msg& msg) override {
-            std::lock_guard lock(lines_mutex);
-            lines.emplace_back(msg.payload.data(), msg.payload.size());
-        }
-        void flush_() override {}
-    };
-
-    std::shared_ptr<Sink> sink_;
+    // Far more lines than any test writes, so none rolls out.
+    std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> sink_ =
+        std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(16384);
     spdlog::level::level_enum previous_level_;
 };
 

@@ -1,5 +1,5 @@
-// Starts Xvfb with -displayfd, which picks a free display and reports it
-// once the server accepts connections.
+// Xvfb's -displayfd picks a free display and reports it once the server
+// accepts connections.
 #include "tests/video/x_display.h"
 
 #include <signal.h>
@@ -13,44 +13,31 @@
 #include <string>
 
 namespace nb::test {
-
 namespace {
 
 struct PrivateServer {
     pid_t pid = -1;
     ~PrivateServer() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
+        if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, nullptr, 0);
     }
-};
-
-PrivateServer server;
+} server;
 
 bool start_xvfb() {
     int fds[2];
-    if (pipe(fds) != 0) return false;
-    const pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
+    if (pipe(fds) != 0 || (server.pid = fork()) < 0) return false;
+    if (server.pid == 0) {
         close(fds[0]);
-        // The server goes with the test process, however that ends.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // the server goes with the test process, however that ends
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
                static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
-    server.pid = pid;
     std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    for (char c = 0; read(fds[0], &c, 1) == 1 && c != '\n';) number += c;
     close(fds[0]);
-    if (number.empty()) return false;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
+    return !number.empty() && setenv("DISPLAY", (":" + number).c_str(), 1) == 0;
 }
 
 }  // namespace
