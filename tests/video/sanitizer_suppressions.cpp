@@ -1,8 +1,5 @@
-// Sanitizer builds report what libraries do on their own: the leak checker
-// sees what libx265, D-Bus, SDL and Mesa keep until the process ends; the
-// race detector sees the worker threads of Mesa's rasteriser, LLVM's shader
-// compiler, libx265 and libavcodec, whose own synchronisation it cannot
-// follow. None of it involves memory of ours.
+// Silences sanitizer reports about the codec, D-Bus, SDL and Mesa libraries'
+// own allocations kept until exit and their own thread synchronisation.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libx265.so\n"
            "leak:libdbus-1.so\n"
