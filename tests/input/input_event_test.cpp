@@ -23,6 +23,7 @@ TEST(InputEvent, SerialisesLittleEndianWithoutGaps) {
     const auto key = InputEvent::key(false, 0x11, 0x1D, k_key_flag_e0 | k_key_flag_break).to_bytes();
     EXPECT_EQ(std::vector<uint8_t>(key.begin() + 12, key.begin() + 17), (std::vector<uint8_t>{0x11, 0, 0x1D, 3, 0}));
     EXPECT_EQ(key[1], 4);
+    EXPECT_EQ(InputEvent::key(true, 0x41, 0x1E, 0).to_bytes()[1], 3);
     const auto wheel = InputEvent::mouse_wheel(-120).to_bytes();
     EXPECT_EQ(std::vector<uint8_t>(wheel.begin() + 12, wheel.begin() + 17), (std::vector<uint8_t>{0, 0, 0x88, 0xFF, 0}));
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -33,10 +34,11 @@ protected:
             skip_reason_ = "no Xvfb";
             return;
         }
-        // Restored at the end of the suite, so the dummy-driver suite in the
-        // same process is not pointed at a dead server.
+        // Restored after the suite, so the dummy-driver suite in the same
+        // process is not pointed at a dead server.
         for (const char* name : {"DISPLAY", "SDL_VIDEODRIVER"}) {
-            saved_env_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
+            const char* value = std::getenv(name);
+            saved_env_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
         }
         setenv("DISPLAY", display.c_str(), 1);
         setenv("SDL_VIDEODRIVER", "x11", 1);
@@ -49,13 +51,7 @@ protected:
 
     static void TearDownTestSuite() {
         if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_Quit();
-        for (const auto& [name, value] : saved_env_) {
-            if (value.empty()) {
-                unsetenv(name.c_str());
-            } else {
-                setenv(name.c_str(), value.c_str(), 1);
-            }
-        }
+        for (const auto& [name, value] : saved_env_) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
         saved_env_.clear();
         server_.reset();
         skip_reason_.clear();
@@ -115,7 +111,7 @@ protected:
     }
 
     static inline std::unique_ptr<test::XServer> server_;
-    static inline std::vector<std::pair<std::string, std::string>> saved_env_;
+    static inline std::vector<std::pair<const char*, std::optional<std::string>>> saved_env_;
     static inline std::string skip_reason_;
 
     SDL_Window* window_ = nullptr;
