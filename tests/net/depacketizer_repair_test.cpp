@@ -33,9 +33,8 @@ std::vector<uint8_t> repair_block(const std::vector<uint8_t>& au, uint8_t fec_in
     return block;
 }
 
-// Recovery that, like the reference library, reports success even when the
-// decoder never had enough blocks, handing back filler. Run through it, the
-// tests show the depacketizer never trusts a recovery on its own word.
+// Like the reference library, reports success with filler even when the
+// decoder lacked blocks: the depacketizer must not trust it on its word.
 WirehairResult lenient_recover(WirehairCodec codec, void* message_out, uint64_t message_bytes) {
     if (wirehair_recover(codec, message_out, message_bytes) != Wirehair_Success) {
         std::memset(message_out, 0xEE, message_bytes);
@@ -43,15 +42,9 @@ WirehairResult lenient_recover(WirehairCodec codec, void* message_out, uint64_t 
     return Wirehair_Success;
 }
 
-FecCodecApi lenient_codec() {
-    FecCodecApi api;
-    api.recover = lenient_recover;
-    return api;
-}
-
 class RepairTest : public ::testing::Test {
 protected:
-    RepairTest() : depacketizer_(decryption_, {}, lenient_codec()) {
+    RepairTest() : depacketizer_(decryption_, {}, FecCodecApi{.recover = lenient_recover}) {
         EXPECT_EQ(wirehair_init(), Wirehair_Success);
         decryption_.set_key(test::video_key());
         depacketizer_.set_frame_callback([this](uint32_t id, std::vector<uint8_t>&& au, bool) {
@@ -114,19 +107,8 @@ TEST_F(RepairTest, RestoresASingleLossAtEveryIndex) {
     }
 }
 
-TEST_F(RepairTest, OnePacketFramesCannotBeRepaired) {
-    const auto au = test::access_unit(7, 400);
-    feed(stream_.packet(7, 0, 1, std::vector<uint8_t>(1162, 0), k_media_flag_fec, 0));
-    EXPECT_TRUE(delivered_.empty());
-    EXPECT_EQ(logs_.count("Depacketizer: wirehair_decoder_create failed for frame 7"), 1u);
-    feed(stream_.frame(7, au)[0]);
-    ASSERT_EQ(delivered_.size(), 1u);
-    EXPECT_EQ(delivered_[0].second, au);
-}
-
-// With two data packets, repair block 8 is a plain copy of packet 0: one
-// repair packet for one loss, yet nothing to rebuild packet 1 from. The
-// frame must stay pending; repair block 3 (a copy of packet 1) completes it.
+// With two data packets repair block 8 copies packet 0, so it cannot rebuild
+// packet 1; block 3 (a copy of packet 1) then completes the frame.
 TEST_F(RepairTest, RepairBlockWithoutNewInformationDoesNotComplete) {
     const auto au = test::access_unit(50, 2 * 1162);
     ASSERT_EQ(repair_block(au, 8), std::vector<uint8_t>(au.begin(), au.begin() + 1162));
@@ -184,10 +166,7 @@ std::optional<VectorScenario> find_rank_short_scenario(uint32_t max_n) {
             const uint32_t kind = read_u32(in);
             std::vector<uint32_t> lost(read_u32(in));
             for (auto& id : lost) id = read_u32(in);
-            const uint32_t tokens = read_u32(in);
-            for (uint32_t t = 0; t < tokens; ++t) read_u32(in);
-            read_u32(in);  // expected
-            read_u32(in);  // earliest
+            for (uint32_t skip = read_u32(in) + 2; skip > 0; --skip) read_u32(in);  // tokens, expected, earliest
             if (kind == 4 && !found && s.n <= max_n && block_bytes == k_video_block_bytes) {
                 found = s;
                 found->lost = lost;
@@ -198,44 +177,29 @@ std::optional<VectorScenario> find_rank_short_scenario(uint32_t max_n) {
     return std::nullopt;
 }
 
-std::vector<uint8_t> vector_message(uint32_t seed, size_t bytes) {
-    std::vector<uint8_t> message(bytes);
-    uint32_t x = seed;
-    for (auto& b : message) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
-    return message;
-}
-
-// As many repair packets as losses, but one short in rank: the frame must
-// stay pending, not be delivered from a half-solved decoder. One more repair
-// packet then completes it correctly.
+// As many repair packets as losses but short in rank: the frame stays pending
+// rather than come from a half-solved decoder, until more repair arrives.
 TEST_F(RepairTest, RankShortFrameStaysPendingUntilDecodable) {
     const auto scenario = find_rank_short_scenario(64);
     if (!scenario) GTEST_SKIP() << "compatibility vectors not found";
     const uint32_t n = scenario->n;
-    const auto message = vector_message(scenario->seed, n * size_t{1162});
+    const auto message = test::xorshift_bytes(scenario->seed, n * size_t{1162});
     const uint32_t frame_id = 77;
     const auto data = stream_.frame(frame_id, message, true);
     for (uint32_t i = 0; i < n; ++i) {
         if (std::find(scenario->lost.begin(), scenario->lost.end(), i) == scenario->lost.end()) feed(data[i]);
     }
-    const uint32_t k = static_cast<uint32_t>(scenario->lost.size());
-    for (uint32_t r = 0; r < k; ++r) {
+    auto feed_repair = [&](uint32_t r) {
         feed(stream_.packet(frame_id, 0, static_cast<uint16_t>(n), scenario->repair.at(n + r), k_media_flag_fec,
                             static_cast<uint8_t>(r)));
-    }
+    };
+    const uint32_t k = static_cast<uint32_t>(scenario->lost.size());
+    for (uint32_t r = 0; r < k; ++r) feed_repair(r);
     EXPECT_TRUE(delivered_.empty()) << "n=" << n << " losses=" << k;
     EXPECT_GE(logs_.count("Depacketizer: FEC repair failed for frame 77"), 1u);
     EXPECT_EQ(depacketizer_.pending_frames(), 1u);
 
-    for (uint32_t r = k; r < k + 6 && delivered_.empty(); ++r) {
-        feed(stream_.packet(frame_id, 0, static_cast<uint16_t>(n), scenario->repair.at(n + r), k_media_flag_fec,
-                            static_cast<uint8_t>(r)));
-    }
+    for (uint32_t r = k; r < k + 6 && delivered_.empty(); ++r) feed_repair(r);
     ASSERT_EQ(delivered_.size(), 1u);
     EXPECT_EQ(delivered_[0].second, message);
 }

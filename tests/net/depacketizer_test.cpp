@@ -65,28 +65,25 @@ protected:
     asio::ip::udp::endpoint from_{asio::ip::make_address_v4("127.0.0.1"), 47998};
 };
 
-TEST_F(DepacketizerTest, SinglePacketFrameIsDeliveredAtOnce) {
-    const auto au = test::access_unit(1, 300);
-    feed_all(stream_.frame(1, au, true));
+TEST_F(DepacketizerTest, AssemblesFramesWhateverThePacketOrder) {
+    const auto single = test::access_unit(1, 300);
+    feed_all(stream_.frame(1, single, true));
     ASSERT_EQ(frames_.size(), 1u);
     EXPECT_EQ(frames_[0].id, 1u);
-    EXPECT_EQ(frames_[0].bytes, au);
+    EXPECT_EQ(frames_[0].bytes, single);
     EXPECT_TRUE(frames_[0].key);
     EXPECT_EQ(depacketizer_.pending_frames(), 0u);
-}
 
-TEST_F(DepacketizerTest, AssemblesShuffledPacketsInIndexOrder) {
     const auto au = test::access_unit(3, 4 * 1162 + 77);
     auto datagrams = stream_.frame(3, au);
-    std::mt19937 rng(7);
-    std::shuffle(datagrams.begin(), datagrams.end(), rng);
+    std::shuffle(datagrams.begin(), datagrams.end(), std::mt19937(7));
     feed_all(std::vector(datagrams.begin(), datagrams.end() - 1));
-    EXPECT_TRUE(frames_.empty());
+    EXPECT_EQ(frames_.size(), 1u);
     EXPECT_EQ(depacketizer_.pending_frames(), 1u);
     feed(datagrams.back());
-    ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].bytes, au);
-    EXPECT_FALSE(frames_[0].key);
+    ASSERT_EQ(frames_.size(), 2u);
+    EXPECT_EQ(frames_[1].bytes, au);
+    EXPECT_FALSE(frames_[1].key);
     EXPECT_EQ(depacketizer_.pending_bytes(), 0u);
 }
 
@@ -126,7 +123,6 @@ TEST_F(DepacketizerTest, CountsAndThrottlesDecryptionFailures) {
     ASSERT_EQ(lines.size(), 7u);  // 1-5, 100, 200
     EXPECT_EQ(lines[0], "Depacketizer: decryption failed (total=1), frame=9 pkt=0/2");
     EXPECT_EQ(lines[5], "Depacketizer: decryption failed (total=100), frame=9 pkt=0/2");
-    EXPECT_EQ(logs_.count("Decryption: DIAG auth failed"), 3u);
     EXPECT_EQ(stats_.calls.size(), 200u);
     EXPECT_EQ(depacketizer_.pending_frames(), 0u);
 }
@@ -184,8 +180,7 @@ TEST_F(DepacketizerTest, FrameIdWindowAndRebaseline) {
 }
 
 TEST_F(DepacketizerTest, The257thFrameEvictsTheOldestArrival) {
-    // Arrival times run against frame numbers, so "oldest" cannot be
-    // confused with "lowest id" or "first inserted".
+    // Arrival order differs from id and insertion order: frame 1100 is oldest.
     for (uint32_t i = 0; i < 256; ++i) {
         clock_us_ = 1'000'000 + (i == 100 ? 0 : 1000 + i);
         feed(stream_.packet(1000 + i, 0, 2, std::vector<uint8_t>(1162, 1)));
@@ -204,8 +199,8 @@ TEST_F(DepacketizerTest, The257thFrameEvictsTheOldestArrival) {
 }
 
 TEST_F(DepacketizerTest, PendingBytesAreCappedAt64MiB) {
-    // Frames of 4096 packets that never complete: 14 of them hold 66.6 MB,
-    // just under the cap, 15 go over it, and the 16th must make room.
+    // A new frame evicts once pending bytes are over the cap: 15 incomplete
+    // 4096-packet frames get there (14 do not), so the 16th evicts one.
     spdlog::default_logger()->set_level(spdlog::level::debug);
     const std::vector<uint8_t> block(1162, 3);
     for (uint32_t f = 0; f < 16; ++f) {
@@ -263,9 +258,8 @@ TEST_F(DepacketizerTest, SweepDropsFramesOlderThan100ms) {
     EXPECT_EQ(depacketizer_.pending_bytes(), 1162u);
 }
 
-// Two I/O threads hand in the shuffled packets of each frame at the same
-// time. Frames move on together (a barrier per frame) so that none is
-// legitimately overtaken; every frame must then arrive exactly once, whole.
+// Two threads feed halves of each shuffled frame at once; a barrier per frame
+// keeps frames from overtaking each other, so each must arrive once, whole.
 TEST_F(DepacketizerTest, ConcurrentIntakeDeliversEveryFrameOnceIntact) {
     spdlog::default_logger()->set_level(spdlog::level::info);  // no per-packet trace lines
 

@@ -1,4 +1,4 @@
-// Captures the lines of the default logger so tests can assert on them.
+// Captures the default logger's lines (trace and up) so tests can assert on them.
 #pragma once
 
 #include <spdlog/sinks/base_sink.h>
@@ -11,14 +11,9 @@
 
 namespace nb::test {
 
-struct LogLine {
-    spdlog::level::level_enum level;
-    std::string text;
-};
-
 class CaptureSink : public spdlog::sinks::base_sink<std::mutex> {
 public:
-    std::vector<LogLine> lines() {
+    std::vector<std::string> lines() {
         std::lock_guard lock(mutex_);
         return lines_;
     }
@@ -29,19 +24,17 @@ public:
 
 protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
-        lines_.push_back({msg.level, std::string(msg.payload.data(), msg.payload.size())});
+        lines_.emplace_back(msg.payload.data(), msg.payload.size());
     }
     void flush_() override {}
 
 private:
-    std::vector<LogLine> lines_;
+    std::vector<std::string> lines_;
 };
 
-// Installs a capturing default logger at trace level for the test's life.
 class LogCapture {
 public:
-    LogCapture() : sink_(std::make_shared<CaptureSink>()) {
-        previous_ = spdlog::default_logger();
+    LogCapture() : sink_(std::make_shared<CaptureSink>()), previous_(spdlog::default_logger()) {
         auto logger = std::make_shared<spdlog::logger>("capture", sink_);
         logger->set_level(spdlog::level::trace);
         spdlog::set_default_logger(logger);
@@ -50,22 +43,17 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    std::vector<LogLine> lines() { return sink_->lines(); }
+    std::vector<std::string> lines() { return sink_->lines(); }
     void clear() { sink_->clear(); }
-
-    // Lines whose text starts with `prefix`.
-    size_t count(const std::string& prefix) {
-        size_t n = 0;
-        for (const auto& line : sink_->lines()) n += line.text.rfind(prefix, 0) == 0 ? 1 : 0;
-        return n;
-    }
+    // Lines starting with `prefix`.
     std::vector<std::string> matching(const std::string& prefix) {
         std::vector<std::string> out;
-        for (const auto& line : sink_->lines()) {
-            if (line.text.rfind(prefix, 0) == 0) out.push_back(line.text);
+        for (auto& line : sink_->lines()) {
+            if (line.rfind(prefix, 0) == 0) out.push_back(std::move(line));
         }
         return out;
     }
+    size_t count(const std::string& prefix) { return matching(prefix).size(); }
 
 private:
     std::shared_ptr<CaptureSink> sink_;

@@ -4,13 +4,14 @@
 
 #include <asio.hpp>
 
-#include <chrono>
-#include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "log_capture.h"
+#include "loopback_peer.h"
 #include "net/udp_receiver.h"
 
 namespace nb {
@@ -18,17 +19,8 @@ namespace {
 
 using asio::ip::udp;
 using namespace std::chrono_literals;
-
-// Polls until `done` or a generous deadline; the deadline only keeps a
-// broken build from hanging, it is not a timing expectation.
-bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+using test::Peer;
+using test::wait_for;
 
 // An I/O context driven by two threads, as in a session.
 class IoFixture : public ::testing::Test {
@@ -42,8 +34,6 @@ protected:
         for (auto& t : threads_) t.join();
     }
 
-    udp::endpoint loopback(uint16_t port) { return {asio::ip::make_address_v4("127.0.0.1"), port}; }
-
     asio::io_context io_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_{io_.get_executor()};
     std::vector<std::thread> threads_;
@@ -51,6 +41,7 @@ protected:
 };
 
 struct Received {
+    bool throw_on_first = false;
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> datagrams;
     std::vector<udp::endpoint> senders;
@@ -60,44 +51,23 @@ struct Received {
     }
 };
 
-// A plain socket playing the agent: sends media, collects probes.
-struct Peer {
-    explicit Peer(asio::io_context& io) : socket(io, udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)) {}
-    uint16_t port() const { return socket.local_endpoint().port(); }
-    void send(const std::vector<uint8_t>& bytes, uint16_t to) {
-        socket.send_to(asio::buffer(bytes), udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), to));
-    }
-    // Datagrams waiting right now, without blocking.
-    std::vector<std::vector<uint8_t>> drain() {
-        std::vector<std::vector<uint8_t>> out;
-        socket.non_blocking(true);
-        std::array<uint8_t, 2048> buffer;
-        udp::endpoint from;
-        asio::error_code ec;
-        for (;;) {
-            const size_t n = socket.receive_from(asio::buffer(buffer), from, 0, ec);
-            if (ec) break;
-            out.emplace_back(buffer.begin(), buffer.begin() + n);
-        }
-        return out;
-    }
-    udp::socket socket;
-};
-
 std::shared_ptr<UdpReceiver> make_receiver(asio::io_context& io, Received& received, ProbeTiming timing = {}) {
     auto receiver = UdpReceiver::create(io, 0, timing, "127.0.0.1");
     receiver->set_handler([&received](const uint8_t* data, size_t length, const udp::endpoint& from) {
         std::lock_guard lock(received.mutex);
         received.datagrams.emplace_back(data, data + length);
         received.senders.push_back(from);
+        if (received.throw_on_first && received.datagrams.size() == 1) throw std::runtime_error("boom");
     });
     return receiver;
 }
 
-TEST_F(IoFixture, DropsRuntsAndDeliversTheRestWithCounters) {
+TEST_F(IoFixture, DropsRuntsDeliversTheRestAndStopsOnce) {
     Received received;
     auto receiver = make_receiver(io_, received);
     receiver->start();
+    receiver->start();
+    EXPECT_EQ(logs_.count("UdpReceiver: starting async receive loop"), 1u);
     Peer peer(io_);
 
     peer.send(std::vector<uint8_t>(21, 0xAA), receiver->local_port());  // runt
@@ -111,20 +81,25 @@ TEST_F(IoFixture, DropsRuntsAndDeliversTheRestWithCounters) {
     EXPECT_EQ(received.datagrams[0], smallest);
     EXPECT_EQ(received.datagrams[1], full);
     EXPECT_EQ(received.senders[0].port(), peer.port());
+    EXPECT_EQ(logs_.count("UdpReceiver: runt packet (21 bytes), dropping"), 1u);
+
+    receiver->stop();
+    receiver->stop();
+    EXPECT_EQ(logs_.matching("UdpReceiver: stopped"),
+              std::vector<std::string>{"UdpReceiver: stopped (pkts=2, bytes=1222)"});
+    EXPECT_FALSE(receiver->running());
+    // Nothing is delivered or counted once stopped.
+    peer.send(smallest, receiver->local_port());
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(received.size(), 2u);
     EXPECT_EQ(receiver->packets_received(), 2u);
     EXPECT_EQ(receiver->bytes_received(), 1222u);
-    EXPECT_EQ(logs_.count("UdpReceiver: runt packet (21 bytes), dropping"), 1u);
-    receiver->stop();
 }
 
 TEST_F(IoFixture, KeepsReceivingAfterAHandlerThrows) {
     Received received;
-    auto receiver = UdpReceiver::create(io_, 0, {}, "127.0.0.1");
-    receiver->set_handler([&received](const uint8_t* data, size_t length, const udp::endpoint&) {
-        std::lock_guard lock(received.mutex);
-        received.datagrams.emplace_back(data, data + length);
-        if (received.datagrams.size() == 1) throw std::runtime_error("boom");
-    });
+    received.throw_on_first = true;
+    auto receiver = make_receiver(io_, received);
     receiver->start();
     Peer peer(io_);
     for (int i = 0; i < 3; ++i) peer.send(std::vector<uint8_t>(30, static_cast<uint8_t>(i)), receiver->local_port());
@@ -133,27 +108,20 @@ TEST_F(IoFixture, KeepsReceivingAfterAHandlerThrows) {
     receiver->stop();
 }
 
+// Full 32-byte, short and missing tokens: only a full one adds its first 8 bytes.
 TEST_F(IoFixture, ProbeCarriesMagicAndKeyPrefix) {
     Received received;
     Peer agent(io_);
     std::vector<uint8_t> key(32);
     for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(0xC0 + i);
+    std::vector<std::shared_ptr<UdpReceiver>> receivers;
+    for (size_t token_bytes : {32, 7, 0}) {
+        auto& receiver = receivers.emplace_back(make_receiver(io_, received, {10000, 10000}));
+        receiver->set_probe_token(token_bytes ? key.data() : nullptr, token_bytes);
+        receiver->start_probe("127.0.0.1", agent.port());
+    }
 
-    auto with_token = make_receiver(io_, received, {10000, 10000});
-    with_token->set_probe_token(key.data(), key.size());
-    with_token->start_probe("127.0.0.1", agent.port());
-    auto short_token = make_receiver(io_, received, {10000, 10000});
-    short_token->set_probe_token(key.data(), 7);
-    short_token->start_probe("127.0.0.1", agent.port());
-    auto no_token = make_receiver(io_, received, {10000, 10000});
-    no_token->set_probe_token(nullptr, 0);
-    no_token->start_probe("127.0.0.1", agent.port());
-
-    std::vector<std::vector<uint8_t>> probes;
-    ASSERT_TRUE(wait_for([&] {
-        for (auto& p : agent.drain()) probes.push_back(p);
-        return probes.size() >= 3;
-    }));
+    const auto probes = agent.collect(3);
     const std::vector<uint8_t> full{'N', 'B', 'P', '1', 0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7};
     const std::vector<uint8_t> magic{'N', 'B', 'P', '1'};
     EXPECT_EQ(std::count(probes.begin(), probes.end(), full), 1);
@@ -163,12 +131,11 @@ TEST_F(IoFixture, ProbeCarriesMagicAndKeyPrefix) {
                           " every 10000ms"),
               3u);
     EXPECT_EQ(logs_.count("UdpReceiver: sent hole-punch probe → 127.0.0.1:"), 3u);
-    for (auto* r : {&with_token, &short_token, &no_token}) (*r)->stop();
+    for (auto& r : receivers) r->stop();
 }
 
-// Probes repeat at the fast period until media arrive and at the slow one
-// afterwards. Each side is shown by making the other period effectively
-// infinite, so nothing depends on how fast the machine is.
+// Fast probes until media arrive, slow ones after; each side is shown with the
+// other period made effectively infinite, so machine speed does not matter.
 TEST_F(IoFixture, ProbeSwitchesToKeepAliveOnceMediaArrive) {
     Received received;
     Peer agent(io_);
@@ -177,11 +144,7 @@ TEST_F(IoFixture, ProbeSwitchesToKeepAliveOnceMediaArrive) {
     receiver->start_probe("127.0.0.1", agent.port());
     receiver->start();
 
-    size_t probes = 0;
-    ASSERT_TRUE(wait_for([&] {
-        probes += agent.drain().size();
-        return probes >= 4;
-    }));
+    ASSERT_GE(agent.collect(4).size(), 4u);
     agent.send(std::vector<uint8_t>(40, 1), receiver->local_port());
     ASSERT_TRUE(wait_for([&] { return receiver->packets_received() == 1; }));
     // At most the timer already armed at the fast period fires once more.
@@ -201,36 +164,8 @@ TEST_F(IoFixture, KeepAliveContinuesAfterMedia) {
     agent.send(std::vector<uint8_t>(40, 1), receiver->local_port());
     ASSERT_TRUE(wait_for([&] { return receiver->packets_received() == 1; }));
     agent.drain();
-    size_t probes = 0;
-    ASSERT_TRUE(wait_for([&] {
-        probes += agent.drain().size();
-        return probes >= 3;
-    }));
+    ASSERT_GE(agent.collect(3).size(), 3u);
     receiver->stop();
-}
-
-TEST_F(IoFixture, StartAndStopAreIdempotent) {
-    Received received;
-    auto receiver = make_receiver(io_, received);
-    receiver->start();
-    receiver->start();
-    EXPECT_EQ(logs_.count("UdpReceiver: starting async receive loop"), 1u);
-    Peer peer(io_);
-    peer.send(std::vector<uint8_t>(22, 0), receiver->local_port());
-    ASSERT_TRUE(wait_for([&] { return received.size() == 1; }));
-
-    receiver->stop();
-    receiver->stop();
-    const auto stopped = logs_.matching("UdpReceiver: stopped");
-    ASSERT_EQ(stopped.size(), 1u);
-    EXPECT_EQ(stopped[0], "UdpReceiver: stopped (pkts=1, bytes=22)");
-    EXPECT_FALSE(receiver->running());
-
-    // Nothing is delivered once stopped.
-    peer.send(std::vector<uint8_t>(22, 0), receiver->local_port());
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(received.size(), 1u);
-    EXPECT_EQ(receiver->packets_received(), 1u);
 }
 
 TEST_F(IoFixture, StopEndsAProbeLoopThatRunsWithoutReceiving) {

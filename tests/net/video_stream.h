@@ -16,17 +16,21 @@ inline std::vector<uint8_t> video_key() {
     return key;
 }
 
+// xorshift32 bytes from `seed`, as the compatibility vectors' messages are made.
+inline std::vector<uint8_t> xorshift_bytes(uint32_t seed, size_t bytes) {
+    std::vector<uint8_t> out(bytes);
+    for (auto& b : out) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        b = static_cast<uint8_t>(seed);
+    }
+    return out;
+}
+
 // Distinct, frame-dependent bytes so a mix-up between frames shows.
 inline std::vector<uint8_t> access_unit(uint32_t frame_id, size_t bytes) {
-    std::vector<uint8_t> au(bytes);
-    uint32_t x = frame_id * 2654435761u + 1;
-    for (auto& b : au) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
-    return au;
+    return xorshift_bytes(frame_id * 2654435761u + 1, bytes);
 }
 
 class VideoStream {
@@ -35,13 +39,8 @@ public:
 
     std::vector<uint8_t> packet(uint32_t frame_id, uint16_t index, uint16_t count, std::span<const uint8_t> payload,
                                 uint8_t flags = 0, uint8_t fec_index = 0) const {
-        MediaHeader header;
-        header.nonce_prefix = 0xA1B2C3D4;
-        header.frame_id = frame_id;
-        header.packet_index = index;
-        header.packet_count = count;
-        header.flags = flags;
-        header.fec_index = fec_index;
+        const MediaHeader header{.nonce_prefix = 0xA1B2C3D4, .frame_id = frame_id, .packet_index = index,
+                                 .packet_count = count, .flags = flags, .fec_index = fec_index};
         return sealer_.seal(header, payload);
     }
 
