@@ -200,8 +200,6 @@ TEST(InputCrypto, DatagramLayoutByteByByte) {
     tampered[5] ^= 1;
     EXPECT_FALSE(open_input_datagram(key, tampered));
     EXPECT_FALSE(open_input_datagram(key, std::span(datagram).first(55)));
-    // Sealing is deterministic, so a repeated record gives identical bytes.
-    EXPECT_EQ(seal_input_datagram(key, record), datagram);
 }
 
 }  // namespace

@@ -160,19 +160,14 @@ std::optional<VectorScenario> find_rank_short_scenario(uint32_t max_n) {
             in.read(reinterpret_cast<char*>(bytes.data()), block_bytes);
             s.repair[id] = std::move(bytes);
         }
-        const uint32_t scenarios = read_u32(in);
-        std::optional<VectorScenario> found;
-        for (uint32_t k = 0; k < scenarios; ++k) {
+        for (uint32_t k = read_u32(in); k > 0; --k) {  // scenarios
             const uint32_t kind = read_u32(in);
             std::vector<uint32_t> lost(read_u32(in));
             for (auto& id : lost) id = read_u32(in);
             for (uint32_t skip = read_u32(in) + 2; skip > 0; --skip) read_u32(in);  // tokens, expected, earliest
-            if (kind == 4 && !found && s.n <= max_n && block_bytes == k_video_block_bytes) {
-                found = s;
-                found->lost = lost;
-            }
+            if (kind == 4 && s.lost.empty() && s.n <= max_n && block_bytes == k_video_block_bytes) s.lost = lost;
         }
-        if (found) return found;
+        if (!s.lost.empty()) return s;
     }
     return std::nullopt;
 }
