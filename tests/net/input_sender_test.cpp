@@ -80,7 +80,13 @@ TEST_F(InputSenderTest, UnresolvableHostFailsTheConnect) {
     EXPECT_EQ(sender_.packets_sent(), 0u);
 }
 
-TEST_F(InputSenderTest, WithoutAKeyDropsEverythingWithOneLine) {
+// Refused keys leave none installed: every event is dropped, with one line.
+TEST_F(InputSenderTest, KeyRulesAndDroppingWithoutAKey) {
+    EXPECT_FALSE(sender_.set_key({}));
+    EXPECT_EQ(logs_.count("Launcher: input key is EMPTY — input events will be dropped"), 1u);
+    EXPECT_FALSE(sender_.set_key(std::vector<uint8_t>(31, 1)));
+    EXPECT_EQ(logs_.count("InputSender: invalid key length 31"), 1u);
+
     ASSERT_TRUE(sender_.connect("127.0.0.1"));
     std::vector<InputEvent> batch(10, stamped(InputEvent::mouse_buttons(1), 9));
     sender_.send_events(batch);
@@ -89,14 +95,7 @@ TEST_F(InputSenderTest, WithoutAKeyDropsEverythingWithOneLine) {
     EXPECT_EQ(logs_.count("InputSender: encryption key not set — dropping input events"), 1u);
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(agent_.drain().empty());
-}
 
-TEST_F(InputSenderTest, KeyRules) {
-    EXPECT_FALSE(sender_.set_key({}));
-    EXPECT_EQ(logs_.count("Launcher: input key is EMPTY — input events will be dropped"), 1u);
-    const std::vector<uint8_t> short_key(31, 1);
-    EXPECT_FALSE(sender_.set_key(short_key));
-    EXPECT_EQ(logs_.count("InputSender: invalid key length 31"), 1u);
     EXPECT_TRUE(sender_.set_key(key_));
     EXPECT_EQ(logs_.count("InputSender: encryption key set"), 1u);
 }

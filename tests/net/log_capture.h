@@ -17,10 +17,6 @@ public:
         std::lock_guard lock(mutex_);
         return lines_;
     }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
 
 protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
@@ -44,7 +40,6 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<std::string> lines() { return sink_->lines(); }
-    void clear() { sink_->clear(); }
     // Lines starting with `prefix`.
     std::vector<std::string> matching(const std::string& prefix) {
         std::vector<std::string> out;
