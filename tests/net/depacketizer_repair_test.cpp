@@ -9,10 +9,8 @@
 #include <map>
 #include <optional>
 
+#include "depacketizer_fixture.h"
 #include "fec/wirehair.h"
-#include "log_capture.h"
-#include "net/depacketizer.h"
-#include "video_stream.h"
 
 namespace nb {
 namespace {
@@ -42,27 +40,16 @@ WirehairResult lenient_recover(WirehairCodec codec, void* message_out, uint64_t 
     return Wirehair_Success;
 }
 
-class RepairTest : public ::testing::Test {
+class RepairTest : public test::DepacketizerTest {
 protected:
-    RepairTest() : depacketizer_(decryption_, {}, FecCodecApi{.recover = lenient_recover}) {
+    RepairTest() : DepacketizerTest(FecCodecApi{.recover = lenient_recover}) {
         EXPECT_EQ(wirehair_init(), Wirehair_Success);
-        decryption_.set_key(test::video_key());
-        depacketizer_.set_frame_callback([this](uint32_t id, std::vector<uint8_t>&& au, bool) {
-            delivered_.emplace_back(id, std::move(au));
-        });
         spdlog::default_logger()->set_level(spdlog::level::debug);
     }
-    void feed(const std::vector<uint8_t>& d) { depacketizer_.handle_datagram(d.data(), d.size(), {}); }
     std::vector<uint8_t> fec_packet(uint32_t frame_id, uint16_t count, const std::vector<uint8_t>& au,
                                     uint8_t fec_index) {
         return stream_.packet(frame_id, 0, count, repair_block(au, fec_index), k_media_flag_fec, fec_index);
     }
-
-    test::LogCapture logs_;
-    Decryption decryption_;
-    Depacketizer depacketizer_;
-    test::VideoStream stream_;
-    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> delivered_;
 };
 
 TEST_F(RepairTest, RestoresTwoLostPacketsIncludingAnUnseenLastOne) {
@@ -72,17 +59,17 @@ TEST_F(RepairTest, RestoresTwoLostPacketsIncludingAnUnseenLastOne) {
     feed(data[0]);
     feed(data[2]);
     feed(fec_packet(40, 4, au, 0));
-    EXPECT_TRUE(delivered_.empty());  // 2 missing, 1 repair packet: no attempt yet
+    EXPECT_TRUE(frames_.empty());  // 2 missing, 1 repair packet: no attempt yet
     EXPECT_EQ(logs_.count("Depacketizer: FEC repair"), 0u);
     feed(fec_packet(40, 4, au, 1));
-    ASSERT_EQ(delivered_.size(), 1u);
+    ASSERT_EQ(frames_.size(), 1u);
     EXPECT_EQ(logs_.count("Depacketizer: FEC repair succeeded for frame 40 (2 recovered)"), 1u);
 
     // The last packet's size was never seen: it comes back as a full block,
     // its zero padding included.
     auto expected = au;
     expected.resize(4 * 1162, 0);
-    EXPECT_EQ(delivered_[0].second, expected);
+    EXPECT_EQ(frames_[0].bytes, expected);
     EXPECT_EQ(depacketizer_.pending_bytes(), 0u);
 }
 
@@ -99,10 +86,10 @@ TEST_F(RepairTest, RestoresASingleLossAtEveryIndex) {
                 if (i == fec_at) feed(fec_packet(frame_id, n, au, static_cast<uint8_t>(lost % 7)));
                 if (i < n && i != lost) feed(data[i]);
             }
-            ASSERT_EQ(delivered_.size(), 1u) << "n=" << n << " lost=" << lost;
-            EXPECT_EQ(delivered_[0].first, frame_id);
-            EXPECT_EQ(delivered_[0].second, au) << "n=" << n << " lost=" << lost;
-            delivered_.clear();
+            ASSERT_EQ(frames_.size(), 1u) << "n=" << n << " lost=" << lost;
+            EXPECT_EQ(frames_[0].id, frame_id);
+            EXPECT_EQ(frames_[0].bytes, au) << "n=" << n << " lost=" << lost;
+            frames_.clear();
         }
     }
 }
@@ -115,11 +102,11 @@ TEST_F(RepairTest, RepairBlockWithoutNewInformationDoesNotComplete) {
     const auto data = stream_.frame(50, au);
     feed(data[0]);
     feed(fec_packet(50, 2, au, 8));
-    EXPECT_TRUE(delivered_.empty());
+    EXPECT_TRUE(frames_.empty());
     EXPECT_EQ(logs_.count("Depacketizer: FEC repair failed for frame 50 (1 missing, 1 fec)"), 1u);
     feed(fec_packet(50, 2, au, 3));
-    ASSERT_EQ(delivered_.size(), 1u);
-    EXPECT_EQ(delivered_[0].second, au);
+    ASSERT_EQ(frames_.size(), 1u);
+    EXPECT_EQ(frames_[0].bytes, au);
 }
 
 // --- The reference library's own blocks ------------------------------------
@@ -190,13 +177,13 @@ TEST_F(RepairTest, RankShortFrameStaysPendingUntilDecodable) {
     };
     const uint32_t k = static_cast<uint32_t>(scenario->lost.size());
     for (uint32_t r = 0; r < k; ++r) feed_repair(r);
-    EXPECT_TRUE(delivered_.empty()) << "n=" << n << " losses=" << k;
+    EXPECT_TRUE(frames_.empty()) << "n=" << n << " losses=" << k;
     EXPECT_GE(logs_.count("Depacketizer: FEC repair failed for frame 77"), 1u);
     EXPECT_EQ(depacketizer_.pending_frames(), 1u);
 
-    for (uint32_t r = k; r < k + 6 && delivered_.empty(); ++r) feed_repair(r);
-    ASSERT_EQ(delivered_.size(), 1u);
-    EXPECT_EQ(delivered_[0].second, message);
+    for (uint32_t r = k; r < k + 6 && frames_.empty(); ++r) feed_repair(r);
+    ASSERT_EQ(frames_.size(), 1u);
+    EXPECT_EQ(frames_[0].bytes, message);
 }
 
 }  // namespace

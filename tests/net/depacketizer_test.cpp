@@ -9,61 +9,12 @@
 #include <random>
 #include <thread>
 
-#include "log_capture.h"
-#include "net/depacketizer.h"
-#include "video_stream.h"
+#include "depacketizer_fixture.h"
 
 namespace nb {
 namespace {
 
-struct Frame {
-    uint32_t id;
-    std::vector<uint8_t> bytes;
-    bool key;
-};
-
-struct CountingStats : IPacketStats {
-    void on_video_packet(uint32_t frame_id, uint16_t packet_count) override {
-        std::lock_guard lock(mutex);
-        calls.emplace_back(frame_id, packet_count);
-    }
-    std::mutex mutex;
-    std::vector<std::pair<uint32_t, uint16_t>> calls;
-};
-
-class DepacketizerTest : public ::testing::Test {
-protected:
-    DepacketizerTest() : depacketizer_(decryption_, [this] { return clock_us_; }) {
-        decryption_.set_key(test::video_key());
-        depacketizer_.set_frame_callback([this](uint32_t id, std::vector<uint8_t>&& au, bool key) {
-            std::lock_guard lock(mutex_);
-            frames_.push_back({id, std::move(au), key});
-        });
-        depacketizer_.set_stats(&stats_);
-    }
-
-    void feed(const std::vector<uint8_t>& datagram) {
-        depacketizer_.handle_datagram(datagram.data(), datagram.size(), from_);
-    }
-    void feed_all(const std::vector<std::vector<uint8_t>>& datagrams) {
-        for (const auto& d : datagrams) feed(d);
-    }
-    std::vector<uint32_t> delivered_ids() {
-        std::vector<uint32_t> ids;
-        for (const auto& f : frames_) ids.push_back(f.id);
-        return ids;
-    }
-
-    test::LogCapture logs_;
-    int64_t clock_us_ = 1'000'000;
-    Decryption decryption_;
-    Depacketizer depacketizer_;
-    test::VideoStream stream_;
-    CountingStats stats_;
-    std::mutex mutex_;
-    std::vector<Frame> frames_;
-    asio::ip::udp::endpoint from_{asio::ip::make_address_v4("127.0.0.1"), 47998};
-};
+using test::DepacketizerTest;
 
 TEST_F(DepacketizerTest, AssemblesFramesWhateverThePacketOrder) {
     const auto single = test::access_unit(1, 300);
