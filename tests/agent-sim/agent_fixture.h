@@ -1,5 +1,4 @@
-// An agent on free loopback ports with its event log in a fresh folder, and
-// the helpers the suites use to read that log back.
+// An agent on free loopback ports with its event log in a fresh folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,10 +24,7 @@ inline const std::string k_token = "agent-test-token";
 inline AgentOptions loopback_agent_options(const std::filesystem::path& dir) {
     AgentOptions options;
     options.bind_address = "127.0.0.1";
-    options.control_port = 0;
-    options.video_port = 0;
-    options.audio_port = 0;
-    options.input_port = 0;
+    options.control_port = options.video_port = options.audio_port = options.input_port = 0;
     options.token = k_token;
     options.events_file = (dir / "events.jsonl").string();
     return options;
@@ -41,8 +37,7 @@ inline std::vector<nlohmann::json> read_events(const std::filesystem::path& file
     while (std::getline(in, line)) {
         auto event = nlohmann::json::parse(line, nullptr, false);
         EXPECT_FALSE(event.is_discarded()) << "not JSON: " << line;
-        if (event.is_discarded()) continue;
-        if (kind.empty() || event.value("event", "") == kind) out.push_back(std::move(event));
+        if (!event.is_discarded() && (kind.empty() || event.value("event", "") == kind)) out.push_back(std::move(event));
     }
     return out;
 }
@@ -56,5 +51,25 @@ inline bool wait_until(const std::function<bool()>& done, std::chrono::seconds l
     }
     return done();
 }
+
+// One agent per test, without audio unless `tweak` turns it on.
+class AgentTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = fresh_temp_dir("agent-test"); }
+    bool start(const std::function<void(AgentOptions&)>& tweak = {}) {
+        options_ = loopback_agent_options(dir_);
+        options_.audio = false;
+        if (tweak) tweak(options_);
+        agent_ = std::make_unique<Agent>(options_);
+        return agent_->start();
+    }
+    std::vector<nlohmann::json> events(const std::string& kind = {}) const {
+        return read_events(options_.events_file, kind);
+    }
+
+    std::filesystem::path dir_;
+    AgentOptions options_;
+    std::unique_ptr<Agent> agent_;
+};
 
 }  // namespace nb::test

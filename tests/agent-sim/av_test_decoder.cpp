@@ -30,7 +30,6 @@ std::optional<SceneStamp> AvTestDecoder::decode(std::span<const uint8_t> access_
     std::optional<SceneStamp> stamp;
     while (avcodec_receive_frame(context_, frame_) == 0) {
         width_ = frame_->width;
-        height_ = frame_->height;
         stamp = TestScene::read_stamp(frame_->data[0], frame_->linesize[0], frame_->width, frame_->height);
         av_frame_unref(frame_);
     }

@@ -1,5 +1,5 @@
-// A plain libavcodec software decoder for the agent's tests: turns the
-// agent's access units back into pictures so the scene stamp can be read.
+// A plain libavcodec software decoder that reads the scene stamp back out of
+// the agent's access units, and the small encoder setup the media tests share.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +9,23 @@
 
 #include "app/connection_params.h"
 #include "tools/agent-sim/test_scene.h"
+#include "tools/agent-sim/video_encoder.h"
 
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
 namespace nb::test {
+
+inline VideoEncoderConfig small_config(VideoCodec codec, int kbps) {
+    VideoEncoderConfig config;
+    config.codec = codec;
+    config.width = 320;
+    config.height = 180;
+    config.fps = 30;
+    config.bitrate_kbps = kbps;
+    return config;
+}
 
 class AvTestDecoder {
 public:
@@ -26,14 +37,12 @@ public:
     // Decodes one access unit; the stamp of the picture it produced, if any.
     std::optional<SceneStamp> decode(std::span<const uint8_t> access_unit);
     int last_width() const { return width_; }
-    int last_height() const { return height_; }
 
 private:
     AVCodecContext* context_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
     int width_ = 0;
-    int height_ = 0;
 };
 
 }  // namespace nb::test

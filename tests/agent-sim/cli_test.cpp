@@ -1,6 +1,4 @@
-// The agent's command line, in the parser and in the real program: help,
-// clear refusals, the event log of a run, and a clean stop on a signal or
-// at the end of --duration.
+// The agent's command line in the parser and in the real program.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -65,6 +63,14 @@ TEST(AgentOptions, BadCommandLinesNameTheirFault) {
 
 std::filesystem::path program() { return test::build_dir() / "nubora-agent-sim"; }
 
+// A run on free ports with its event log at `events`, plus `extra`.
+std::vector<std::string> free_port_args(const std::filesystem::path& events, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--control-port", "0", "--video-port", "0", "--audio-port", "0",
+                                     "--input-port", "0", "--events", events.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
 TEST(AgentProgram, HelpDocumentsEveryOptionAndBadOptionsExitTwo) {
     const auto dir = test::fresh_temp_dir("agent-cli");
     test::ChildProcess help(program(), {"--help"}, {}, dir);
@@ -83,10 +89,8 @@ TEST(AgentProgram, HelpDocumentsEveryOptionAndBadOptionsExitTwo) {
 
 TEST(AgentProgram, UnusablePortOrEventFileExitsOne) {
     const auto dir = test::fresh_temp_dir("agent-cli");
-    test::ChildProcess no_file(program(),
-                               {"--accept-any-token", "--control-port", "0", "--video-port", "0", "--audio-port", "0",
-                                "--input-port", "0", "--events", (dir / "missing" / "events.jsonl").string()},
-                               {}, dir);
+    test::ChildProcess no_file(program(), free_port_args(dir / "missing" / "events.jsonl", {"--accept-any-token"}), {},
+                               dir);
     EXPECT_EQ(no_file.wait_exit(), 1);
     EXPECT_NE(no_file.output().find("EventLog: cannot open"), std::string::npos);
     test::ChildProcess bad_bind(program(), {"--accept-any-token", "--bind", "not-an-address"}, {}, dir);
@@ -95,12 +99,12 @@ TEST(AgentProgram, UnusablePortOrEventFileExitsOne) {
 
 TEST(AgentProgram, StopsCleanlyOnSignalAndAfterDuration) {
     for (const bool by_signal : {true, false}) {
+        SCOPED_TRACE(by_signal ? "signal" : "duration");
         const auto dir = test::fresh_temp_dir("agent-cli");
         const auto events = dir / "events.jsonl";
-        std::vector<std::string> args = {"--token", "t", "--control-port", "0", "--video-port", "0", "--audio-port",
-                                         "0", "--input-port", "0", "--events", events.string(), "--duration",
-                                         by_signal ? "120" : "0.3"};
-        test::ChildProcess agent(program(), args, {}, dir);
+        test::ChildProcess agent(program(),
+                                 free_port_args(events, {"--token", "t", "--duration", by_signal ? "120" : "0.3"}), {},
+                                 dir);
         if (by_signal) {
             ASSERT_TRUE(agent.wait_for_output("Agent: ready"));
             agent.signal(SIGTERM);

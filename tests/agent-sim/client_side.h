@@ -1,5 +1,4 @@
-// The client side of a stream, built from the client's own transport
-// classes, for the agent's in-process streaming tests.
+// The client side of a stream, built from the client's own transport classes.
 #pragma once
 
 #include <asio.hpp>
@@ -44,22 +43,14 @@ struct ClientKeys {
     std::vector<uint8_t> video, audio, input;
 };
 
-// The session's handshake done by the client's own Launcher; it holds the
-// control connection for as long as it lives.
+// The handshake by the client's own Launcher, which holds the control connection.
 inline std::unique_ptr<Launcher> launcher_handshake(Agent& agent, VideoCodec codec, int width, int height, int fps,
                                                    int bitrate) {
     LauncherTuning tuning;
     tuning.connect_attempts = 1;
     auto launcher = std::make_unique<Launcher>(tuning, SessionComponents{});
-    ConnectionParams params;
-    params.host = "127.0.0.1";
-    params.port = agent.control_port();
-    params.token = k_token;
-    params.codec = codec;
-    params.width = width;
-    params.height = height;
-    params.fps = fps;
-    params.bitrate = bitrate;
+    const ConnectionParams params{.host = "127.0.0.1", .port = agent.control_port(), .token = k_token,
+                                  .codec = codec, .fps = fps, .bitrate = bitrate, .width = width, .height = height};
     if (!launcher->tcp_handshake(params)) return nullptr;
     return launcher;
 }
@@ -68,8 +59,7 @@ inline ClientKeys keys_of(Launcher& launcher) {
     return {launcher.video_key(), launcher.audio_key(), launcher.input_key()};
 }
 
-// The media half of a client: video and audio receivers on free loopback
-// ports probing the agent, the Depacketizer and the audio packet path.
+// Video and audio receivers probing the agent, the Depacketizer and the audio path.
 class ClientSide {
 public:
     ClientSide(Agent& agent, ClientKeys keys) : keys_(std::move(keys)) {
@@ -83,17 +73,8 @@ public:
         audio_decoder_.initialize(48000, 2);
         audio_handler_ = std::make_unique<AudioPacketHandler>(audio_decryption_, audio_decoder_, &sink_);
 
-        const ProbeTiming fast{50, 500};
-        video_ = UdpReceiver::create(io_, 0, fast, "127.0.0.1");
-        video_->set_probe_token(keys_.video.data(), keys_.video.size());
-        video_->set_handler(depacketizer_->datagram_handler());
-        video_->start_probe("127.0.0.1", agent.video_port());
-        video_->start();
-        audio_ = UdpReceiver::create(io_, 0, fast, "127.0.0.1");
-        audio_->set_probe_token(keys_.audio.data(), keys_.audio.size());
-        audio_->set_handler(audio_handler_->datagram_handler());
-        audio_->start_probe("127.0.0.1", agent.audio_port());
-        audio_->start();
+        video_ = open_receiver(keys_.video, depacketizer_->datagram_handler(), agent.video_port());
+        audio_ = open_receiver(keys_.audio, audio_handler_->datagram_handler(), agent.audio_port());
         thread_ = std::thread([this] {
             auto guard = asio::make_work_guard(io_);
             io_.run();
@@ -118,6 +99,16 @@ public:
     CountingSink& sink() { return sink_; }
 
 private:
+    template <typename Handler>
+    std::shared_ptr<UdpReceiver> open_receiver(const std::vector<uint8_t>& key, Handler handler, uint16_t port) {
+        auto receiver = UdpReceiver::create(io_, 0, ProbeTiming{50, 500}, "127.0.0.1");
+        receiver->set_probe_token(key.data(), key.size());
+        receiver->set_handler(std::move(handler));
+        receiver->start_probe("127.0.0.1", port);
+        receiver->start();
+        return receiver;
+    }
+
     ClientKeys keys_;
     asio::io_context io_;
     std::thread thread_;
@@ -133,8 +124,7 @@ private:
     std::map<uint32_t, Delivered> frames_;
 };
 
-// Runs until the agent has sent `frames` frames, stops it, and waits until
-// every datagram it reported sending has reached the client's socket.
+// Streams `frames` frames, stops the agent and waits for every datagram it sent.
 inline void stream_frames(Agent& agent, ClientSide& client, const std::filesystem::path& events, uint64_t frames) {
     ASSERT_TRUE(wait_until([&] { return agent.frames_sent() >= frames; }));
     agent.stop();

@@ -1,5 +1,4 @@
-// A plain blocking TCP client of the agent's control channel, for tests
-// that speak the channel line by line.
+// A blocking line-by-line TCP client of the agent's control channel.
 #pragma once
 
 #include <asio.hpp>
@@ -41,7 +40,7 @@ public:
     }
 
     bool closed_by_agent() {
-        while (auto message = read()) {
+        while (read()) {
         }
         return true;
     }
@@ -53,7 +52,7 @@ private:
 };
 
 inline nlohmann::json auth_message(const std::string& token, int codec, int width, int height, int fps, int bitrate) {
-    return {{"bitrate", bitrate}, {"codec", codec},   {"fps", fps},      {"height", height},
+    return {{"bitrate", bitrate}, {"codec", codec}, {"fps", fps},       {"height", height},
             {"token", token},     {"type", "auth"}, {"udp_ip", "127.0.0.1"}, {"width", width}};
 }
 

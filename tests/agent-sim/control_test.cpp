@@ -1,11 +1,10 @@
-// The agent's control channel seen from a plain TCP client: the handshake,
-// its rejections, requests, pings, and bytes a broken or hostile client
-// might send.
+// The control channel from a plain TCP client: handshake, rejections,
+// requests, pings and hostile bytes.
 #include <gtest/gtest.h>
-
 
 #include <optional>
 #include <set>
+#include <tuple>
 
 #include "tests/agent-sim/agent_fixture.h"
 #include "tests/agent-sim/control_client.h"
@@ -16,7 +15,13 @@ namespace {
 
 using nlohmann::json;
 
-json auth(const std::string& token = test::k_token) { return test::auth_message(token, 0, 1920, 1080, 60, 30000); }
+json auth() { return test::auth_message(test::k_token, 0, 1920, 1080, 60, 30000); }
+
+// Authenticates `client`; the agent's reply.
+std::optional<json> authed(test::ControlClient& client) {
+    client.send(auth());
+    return client.read();
+}
 
 TEST(LineFramer, SplitsAcrossReadsAndBoundsEachLine) {
     LineFramer framer(8);
@@ -39,28 +44,19 @@ TEST(LineFramer, SplitsAcrossReadsAndBoundsEachLine) {
     EXPECT_EQ(seen, 2);
 }
 
-class AgentControl : public ::testing::Test {
+class AgentControl : public test::AgentTest {
 protected:
     void SetUp() override {
-        dir_ = test::fresh_temp_dir("agent-control");
-        options_ = test::loopback_agent_options(dir_);
-        options_.audio = false;
-        agent_ = std::make_unique<Agent>(options_);
-        ASSERT_TRUE(agent_->start());
+        AgentTest::SetUp();
+        ASSERT_TRUE(start());
     }
-    std::vector<json> events(const std::string& kind) { return test::read_events(options_.events_file, kind); }
-
-    std::filesystem::path dir_;
-    AgentOptions options_;
-    std::unique_ptr<Agent> agent_;
 };
 
 TEST_F(AgentControl, AcceptedAuthGetsThreeFreshBase64Keys) {
     std::set<std::vector<uint8_t>> keys;
     for (int round = 0; round < 2; ++round) {
         test::ControlClient client(agent_->control_port());
-        client.send(auth());
-        const auto reply = client.read();
+        const auto reply = authed(client);
         ASSERT_TRUE(reply.has_value());
         EXPECT_EQ((*reply)["type"], "session_ready");
         for (const char* name : {"video_key", "audio_key", "input_key"}) {
@@ -79,31 +75,21 @@ TEST_F(AgentControl, AcceptedAuthGetsThreeFreshBase64Keys) {
     EXPECT_EQ(events("session_ready").size(), 2u);
 }
 
-TEST(AgentControlOptions, OmittedKeysAreLeftOutOfTheReply) {
-    const auto dir = test::fresh_temp_dir("agent-omit");
-    AgentOptions options = test::loopback_agent_options(dir);
-    options.audio = false;
-    options.omit_audio_key = true;
-    Agent agent(options);
-    ASSERT_TRUE(agent.start());
-    test::ControlClient client(agent.control_port());
-    client.send(auth());
-    const auto reply = client.read();
+using AgentControlOptions = test::AgentTest;
+
+TEST_F(AgentControlOptions, OmittedKeysAreLeftOutOfTheReply) {
+    ASSERT_TRUE(start([](AgentOptions& o) { o.omit_audio_key = true; }));
+    test::ControlClient client(agent_->control_port());
+    const auto reply = authed(client);
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ((*reply)["type"], "session_ready");
     EXPECT_FALSE(reply->contains("audio_key"));
     EXPECT_EQ(test::decode_key((*reply)["video_key"]).size(), 32u);
     EXPECT_EQ(test::decode_key((*reply)["input_key"]).size(), 32u);
-    const auto ready = test::read_events(options.events_file, "session_ready");
+    const auto ready = events("session_ready");
     ASSERT_EQ(ready.size(), 1u);
     EXPECT_EQ(ready[0]["omitted"], json::array({"audio_key"}));
 }
-
-struct RejectCase {
-    const char* name;
-    std::string first_line;
-    const char* error_part;
-};
 
 TEST_F(AgentControl, RejectedClientsAreToldWhyAndDisconnected) {
     auto with = [](const char* key, json value) {
@@ -113,7 +99,7 @@ TEST_F(AgentControl, RejectedClientsAreToldWhyAndDisconnected) {
     };
     json no_fps = auth();
     no_fps.erase("fps");
-    const std::vector<RejectCase> cases = {
+    const std::vector<std::tuple<const char*, std::string, const char*>> cases = {
         {"wrong token", with("token", "nope"), "invalid session token"},
         {"token of another type", with("token", 42), "missing token"},
         {"AV1", with("codec", 2), "unsupported codec 2"},
@@ -125,37 +111,47 @@ TEST_F(AgentControl, RejectedClientsAreToldWhyAndDisconnected) {
         {"not JSON", "hello agent", "expected an auth message"},
         {"JSON array", "[1,2,3]", "expected an auth message"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, first_line, error_part] : cases) {
+        SCOPED_TRACE(name);
         test::ControlClient client(agent_->control_port());
-        client.send_line(c.first_line);
+        client.send_line(first_line);
         const auto reply = client.read();
-        ASSERT_TRUE(reply.has_value()) << c.name;
-        EXPECT_EQ((*reply)["type"], "error") << c.name;
-        EXPECT_NE((*reply)["error"].get<std::string>().find(c.error_part), std::string::npos)
-            << c.name << ": " << *reply;
-        EXPECT_TRUE(client.closed_by_agent()) << c.name;
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ((*reply)["type"], "error");
+        EXPECT_NE((*reply)["error"].get<std::string>().find(error_part), std::string::npos) << *reply;
+        EXPECT_TRUE(client.closed_by_agent());
     }
     EXPECT_EQ(agent_->session(), nullptr);
 }
 
-TEST_F(AgentControl, RequestsPingsAndStatsAreAnsweredAndRecorded) {
+TEST_F(AgentControl, RequestsAreAnsweredAndRecordedAmidGarbage) {
     test::ControlClient client(agent_->control_port());
-    client.send(auth());
-    ASSERT_TRUE(client.read().has_value());
+    ASSERT_TRUE(authed(client).has_value());
     client.send_line(R"({"ts":123456789012,"type":"ping"})");
     const auto pong = client.read();
     ASSERT_TRUE(pong.has_value());
     EXPECT_EQ(pong->dump(), R"({"ts":123456789012,"type":"pong"})");
 
     client.send_line(R"({"decoded_fps":59.5,"jitter_ms":0.25,"packet_loss_pct":1.0,"rtt_ms":3.5,"type":"stats"})");
+    client.send_line("not json at all");
     client.send_line(R"({"type":"request_idr"})");
+    client.send_line(std::string("\0\x01\xff\xfe{", 5));
     client.send_line(R"({"bitrate":5000,"type":"set_settings"})");
+    client.send_line(std::string(30000, '[') + std::string(30000, ']'));
     client.send_line(R"({"bitrate":0,"type":"set_settings"})");
+    client.send_line(R"({"type":7})");
     client.send_line(R"({"height":720,"type":"set_settings","width":1281})");
     client.send_line(R"({"type":"something_new"})");
-    // A ping after them proves they were all read; pongs come in order.
-    client.send_line(R"({"ts":1,"type":"ping"})");
-    ASSERT_EQ((*client.read())["ts"], 1);
+    client.send_line(R"({"type":"ping","ts":"soon"})");  // no usable ts: pong without one
+    client.send_line("{\"type\":\"ping\",\"ts\":99}\r");  // a stray CR is tolerated
+    client.send_raw("\n\n\n");
+    // Pongs come in order, so the last proves every line before it was read.
+    const auto first = client.read();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->dump(), R"({"type":"pong"})");
+    const auto second = client.read();
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ((*second)["ts"], 99);
 
     const auto stats = events("stats");
     ASSERT_EQ(stats.size(), 1u);
@@ -167,36 +163,15 @@ TEST_F(AgentControl, RequestsPingsAndStatsAreAnsweredAndRecorded) {
     EXPECT_TRUE(settings[0]["applied"].get<bool>());
     EXPECT_FALSE(settings[1]["applied"].get<bool>());
     EXPECT_FALSE(settings[2]["applied"].get<bool>());
-    EXPECT_EQ(events("pong").size(), 2u);
+    EXPECT_EQ(events("pong").size(), 3u);
     EXPECT_EQ(events("control_unknown").size(), 1u);
-}
-
-TEST_F(AgentControl, GarbageAfterAuthIsSurvived) {
-    test::ControlClient client(agent_->control_port());
-    client.send(auth());
-    ASSERT_TRUE(client.read().has_value());
-    const std::string deep = std::string(30000, '[') + std::string(30000, ']');
-    client.send_line("not json at all");
-    client.send_line(std::string("\0\x01\xff\xfe{", 5));
-    client.send_line(deep);
-    client.send_line(R"({"type":"ping","ts":"soon"})");  // no usable ts: pong without one
-    client.send_line(R"({"type":7})");
-    client.send_line("{\"type\":\"ping\",\"ts\":99}\r");  // a stray CR is tolerated
-    client.send_raw("\n\n\n");
-    const auto first = client.read();
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(first->dump(), R"({"type":"pong"})");
-    const auto second = client.read();
-    ASSERT_TRUE(second.has_value());
-    EXPECT_EQ((*second)["ts"], 99);
     EXPECT_EQ(events("control_bad_line").size(), 4u);
 }
 
 TEST_F(AgentControl, OverlongLineCutsTheClientOffButNotTheAgent) {
     {
         test::ControlClient client(agent_->control_port());
-        client.send(auth());
-        ASSERT_TRUE(client.read().has_value());
+        ASSERT_TRUE(authed(client).has_value());
         client.send_raw(std::string(70 * 1024, 'x'));
         EXPECT_TRUE(client.closed_by_agent());
     }
@@ -208,19 +183,16 @@ TEST_F(AgentControl, OverlongLineCutsTheClientOffButNotTheAgent) {
     EXPECT_EQ(events("session_ended").size(), 1u);
 
     test::ControlClient next(agent_->control_port());
-    next.send(auth());
-    const auto reply = next.read();
+    const auto reply = authed(next);
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ((*reply)["type"], "session_ready");
 }
 
 TEST_F(AgentControl, NewerClientSupersedesTheOlderOne) {
     test::ControlClient first(agent_->control_port());
-    first.send(auth());
-    ASSERT_TRUE(first.read().has_value());
+    ASSERT_TRUE(authed(first).has_value());
     test::ControlClient second(agent_->control_port());
-    second.send(auth());
-    ASSERT_TRUE(second.read().has_value());
+    ASSERT_TRUE(authed(second).has_value());
     EXPECT_TRUE(first.closed_by_agent());
     ASSERT_NE(agent_->session(), nullptr);
     EXPECT_EQ(agent_->session()->id, 2u);

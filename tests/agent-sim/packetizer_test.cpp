@@ -1,11 +1,12 @@
-// Video datagrams as the agent builds and damages them: the client's own
-// Decryption and Depacketizer must accept them, nonces must never repeat,
-// and the impairment must be exactly reproducible from its seed.
+// Video datagrams as the agent builds and damages them, read back by the
+// client's own Decryption and Depacketizer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "net/decryption.h"
 #include "net/depacketizer.h"
@@ -27,6 +28,14 @@ struct Keys {
         key.fill(0x42);
         encryption.set_key(key);
         decryption.set_key(key);
+    }
+    bool opens(const std::vector<uint8_t>& d, std::vector<uint8_t>* out = nullptr) {
+        std::vector<uint8_t> plain(1226);
+        size_t n = 0;
+        if (!decryption.decrypt(d.data(), d.data() + 22, d.size() - 22, plain.data(), plain.size(), n)) return false;
+        plain.resize(n);
+        if (out) *out = std::move(plain);
+        return true;
     }
     AeadKey key{};
     MediaEncryption encryption;
@@ -55,36 +64,29 @@ TEST(VideoPacketizer, DatagramsCarryTheFrameUnderDistinctNonces) {
         EXPECT_TRUE(header->key_frame());
         EXPECT_TRUE(indices.insert(header->packet_index).second) << "packet index reused: nonce reuse";
         EXPECT_LE(d.size(), 1200u);
-        std::vector<uint8_t> plain(1226);
-        size_t length = 0;
-        ASSERT_TRUE(keys.decryption.decrypt(d.data(), d.data() + 22, d.size() - 22, plain.data(), plain.size(), length));
+        std::vector<uint8_t> plain;
+        ASSERT_TRUE(keys.opens(d, &plain));
         if (header->is_fec()) {
             EXPECT_EQ(header->packet_index, 5 + header->fec_index);
-            EXPECT_EQ(length, 1162u);
+            EXPECT_EQ(plain.size(), 1162u);
         } else {
-            joined.insert(joined.end(), plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(length));
+            joined.insert(joined.end(), plain.begin(), plain.end());
         }
     }
     EXPECT_EQ(joined, unit);
 }
 
-TEST(VideoPacketizer, RepairCountFollowsRatioOrFixedCount) {
+TEST(VideoPacketizer, RepairCountAndFrameSizeLimits) {
     Keys keys;
     VideoPacketizer p(keys.encryption, 1);
-    p.set_repair(0.10, -1);
-    EXPECT_EQ(p.repair_count_for(1), 1u);
-    EXPECT_EQ(p.repair_count_for(10), 1u);
-    EXPECT_EQ(p.repair_count_for(11), 2u);
-    EXPECT_EQ(p.repair_count_for(4096), 256u) << "fec_index is one byte";
-    p.set_repair(0.10, 0);
-    EXPECT_EQ(p.repair_count_for(100), 0u);
-    p.set_repair(0, 7);
-    EXPECT_EQ(p.repair_count_for(2), 7u);
-}
-
-TEST(VideoPacketizer, RefusesFramesTheWireCannotCarry) {
-    Keys keys;
-    VideoPacketizer p(keys.encryption, 1);
+    // ratio, fixed count, data packets, repair packets; fec_index is one byte.
+    for (auto [ratio, count, data, repair] : std::vector<std::tuple<double, int, uint32_t, uint32_t>>{
+             {0.10, -1, 1, 1}, {0.10, -1, 10, 1}, {0.10, -1, 11, 2}, {0.10, -1, 4096, 256}, {0.10, 0, 100, 0},
+             {0, 7, 2, 7}}) {
+        p.set_repair(ratio, count);
+        EXPECT_EQ(p.repair_count_for(data), repair) << ratio << " " << count << " " << data;
+    }
+    // Empty frames and frames past the largest packet count are refused.
     PacketizedFrame frame;
     EXPECT_FALSE(p.packetize(1, {}, false, frame));
     const std::vector<uint8_t> huge(4096 * 1162 + 1, 7);
@@ -100,12 +102,10 @@ TEST(VideoPacketizer, DepacketizerRebuildsLostPacketsFromRepair) {
     Keys keys;
     VideoPacketizer packetizer(keys.encryption, 9);
     packetizer.set_repair(0, 4);
-    // Sizes that end exactly on a block and one byte past it, and a long one.
     for (const size_t size : {size_t{1162} * 20, size_t{1162} * 20 + 1, size_t{55555}}) {
         Depacketizer depacketizer(keys.decryption);
         std::map<uint32_t, std::vector<uint8_t>> delivered;
-        depacketizer.set_frame_callback(
-            [&](uint32_t id, std::vector<uint8_t>&& unit, bool) { delivered[id] = std::move(unit); });
+        depacketizer.set_frame_callback([&](uint32_t id, auto&& unit, bool) { delivered[id] = std::move(unit); });
         const auto unit = pattern(size, static_cast<uint8_t>(size));
         PacketizedFrame frame;
         ASSERT_TRUE(packetizer.packetize(3, unit, false, frame));
@@ -134,13 +134,8 @@ std::vector<std::vector<uint8_t>> sample_frame(Keys& keys, uint32_t frame_id) {
 
 TEST(Impairment, SameSeedSameDamage) {
     Keys keys;
-    ImpairmentConfig config;
-    config.loss_pct = 10;
-    config.burst_pct = 2;
-    config.reorder_window = 5;
-    config.duplicate_pct = 10;
-    config.corrupt_pct = 10;
-    config.forge_pct = 10;
+    const ImpairmentConfig config{.loss_pct = 10, .burst_pct = 2, .reorder_window = 5, .duplicate_pct = 10,
+                                  .corrupt_pct = 10, .forge_pct = 10, .withhold_frames = {}};
     auto run = [&](uint64_t seed) {
         Impairment impairment(config, seed);
         std::vector<std::vector<std::vector<uint8_t>>> out;
@@ -163,55 +158,46 @@ TEST(Impairment, SameSeedSameDamage) {
 TEST(Impairment, EachKindOfDamageDoesWhatItSays) {
     Keys keys;
     const auto original = sample_frame(keys, 4);
-    auto run = [&](ImpairmentConfig config) {
+    auto run = [&](const std::function<void(ImpairmentConfig&)>& tweak) {
+        ImpairmentConfig config;
+        tweak(config);
         Impairment impairment(config, 1);
         auto datagrams = original;
         ImpairmentReport report;
         impairment.apply(4, datagrams, report);
         return std::make_pair(datagrams, report);
     };
-    auto opens = [&](const std::vector<uint8_t>& d) {
-        std::vector<uint8_t> plain(1226);
-        size_t n = 0;
-        return keys.decryption.decrypt(d.data(), d.data() + 22, d.size() - 22, plain.data(), plain.size(), n);
-    };
     {
-        ImpairmentConfig c;
-        c.withhold_frames = {4};
-        auto [out, report] = run(c);
+        auto [out, report] = run([](auto& c) { c.withhold_frames = {4}; });
         EXPECT_TRUE(out.empty());
         EXPECT_TRUE(report.withheld);
         EXPECT_EQ(report.lost_data.size(), 30u);
         EXPECT_EQ(report.lost_repair, 4u);
     }
     {
-        ImpairmentConfig c;
-        c.corrupt_pct = 100;
-        auto [out, report] = run(c);
+        auto [out, report] = run([](auto& c) { c.corrupt_pct = 100; });
         ASSERT_EQ(out.size(), original.size());
         for (size_t i = 0; i < out.size(); ++i) {
             EXPECT_TRUE(std::equal(out[i].begin(), out[i].begin() + 22, original[i].begin())) << "header kept";
             EXPECT_NE(out[i], original[i]);
-            EXPECT_FALSE(opens(out[i]));
+            EXPECT_FALSE(keys.opens(out[i]));
         }
         EXPECT_EQ(report.lost_data.size() + report.lost_repair, original.size());
     }
     {
-        ImpairmentConfig c;
-        c.forge_pct = 100;
-        auto [out, report] = run(c);
+        auto [out, report] = run([](auto& c) { c.forge_pct = 100; });
         ASSERT_EQ(out.size(), 2 * original.size());
         EXPECT_EQ(report.forged, original.size());
-        size_t genuine = 0;
-        for (const auto& d : out) genuine += opens(d) ? 1 : 0;
-        EXPECT_EQ(genuine, original.size()) << "forged copies fail, the real ones still open";
+        EXPECT_EQ(std::count_if(out.begin(), out.end(), [&](const auto& d) { return keys.opens(d); }),
+                  static_cast<std::ptrdiff_t>(original.size()))
+            << "forged copies fail, the real ones still open";
         EXPECT_TRUE(report.lost_data.empty());
     }
     {
-        ImpairmentConfig c;
-        c.duplicate_pct = 100;
-        c.reorder_window = 8;
-        auto [out, report] = run(c);
+        auto [out, report] = run([](auto& c) {
+            c.duplicate_pct = 100;
+            c.reorder_window = 8;
+        });
         auto expected = original;
         expected.insert(expected.end(), original.begin(), original.end());
         std::sort(out.begin(), out.end());
@@ -220,10 +206,10 @@ TEST(Impairment, EachKindOfDamageDoesWhatItSays) {
         EXPECT_TRUE(report.reordered);
     }
     {
-        ImpairmentConfig c;
-        c.burst_pct = 100;
-        c.burst_length = 34;
-        auto [out, report] = run(c);
+        auto [out, report] = run([](auto& c) {
+            c.burst_pct = 100;
+            c.burst_length = 34;
+        });
         EXPECT_TRUE(out.empty());
         EXPECT_EQ(report.lost_data.size(), 30u);
     }

@@ -1,5 +1,4 @@
-// What the control channel does to a running stream: key-frame requests,
-// bitrate and size changes, and a prepared Annex-B file as the source.
+// Control requests against a running stream, and a prepared Annex-B file as the source.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,30 +7,28 @@
 #include "tests/agent-sim/client_side.h"
 #include "tests/agent-sim/control_client.h"
 #include "tools/agent-sim/annexb_file.h"
-#include "tools/agent-sim/test_scene.h"
-#include "tools/agent-sim/video_encoder.h"
 
 namespace nb {
 namespace {
 
-using nlohmann::json;
+using AgentStreamControl = test::AgentTest;
 
-test::ClientKeys keys_from(const json& ready) {
-    return {test::decode_key(ready["video_key"]), test::decode_key(ready["audio_key"]),
-            test::decode_key(ready["input_key"])};
+// A raw control connection's session and a client on its keys.
+std::unique_ptr<test::ClientSide> client_of(Agent& agent, test::ControlClient& control, int bitrate) {
+    control.send(test::auth_message(test::k_token, 0, 320, 180, 30, bitrate));
+    const auto ready = control.read();
+    if (!ready || !ready->contains("video_key")) return nullptr;
+    return std::make_unique<test::ClientSide>(
+        agent, test::ClientKeys{test::decode_key((*ready)["video_key"]), test::decode_key((*ready)["audio_key"]),
+                                test::decode_key((*ready)["input_key"])});
 }
 
-TEST(AgentStreamControl, SettingsAndKeyFrameRequestsReachTheStream) {
-    const auto dir = test::fresh_temp_dir("agent-settings");
-    AgentOptions options = test::loopback_agent_options(dir);
-    options.audio = false;
-    Agent agent(options);
-    ASSERT_TRUE(agent.start());
+TEST_F(AgentStreamControl, SettingsAndKeyFrameRequestsReachTheStream) {
+    ASSERT_TRUE(start());
+    Agent& agent = *agent_;
     test::ControlClient control(agent.control_port());
-    control.send(test::auth_message(test::k_token, 0, 320, 180, 30, 600));
-    const auto ready = control.read();
-    ASSERT_TRUE(ready.has_value());
-    test::ClientSide client(agent, keys_from(*ready));
+    const auto client = client_of(agent, control, 600);
+    ASSERT_NE(client, nullptr);
 
     ASSERT_TRUE(test::wait_until([&] { return agent.frames_sent() >= 10; }));
     control.send_line(R"({"bitrate":1500,"height":360,"type":"set_settings","width":640})");
@@ -40,14 +37,14 @@ TEST(AgentStreamControl, SettingsAndKeyFrameRequestsReachTheStream) {
     control.send_line(R"({"type":"request_idr"})");
     const uint64_t requested_after = agent.frames_sent();
     ASSERT_TRUE(test::wait_until([&] { return agent.frames_sent() >= requested_after + 5; }));
-    test::stream_frames(agent, client, options.events_file, 0);
+    test::stream_frames(agent, *client, options_.events_file, 0);
 
     // Replay the log in order: the frame after each change must show it.
     bool resize_seen = false, request_seen = false, key_after_request = false;
     int key_frames = 0;
     test::AvTestDecoder decoder(VideoCodec::H264);
-    auto frames = client.frames();
-    for (const auto& e : test::read_events(options.events_file)) {
+    auto frames = client->frames();
+    for (const auto& e : events()) {
         const std::string kind = e["event"];
         if (kind == "set_settings") {
             EXPECT_TRUE(e["applied"].get<bool>());
@@ -69,20 +66,15 @@ TEST(AgentStreamControl, SettingsAndKeyFrameRequestsReachTheStream) {
     EXPECT_EQ(key_frames, 3) << "the first frame, the new size and the request";
 }
 
-TEST(AgentStreamControl, PreparedFileIsStreamedUnitByUnit) {
-    const auto dir = test::fresh_temp_dir("agent-annexb");
+TEST_F(AgentStreamControl, PreparedFileIsStreamedUnitByUnit) {
     // Twelve frames of the scene, a key frame every sixth.
-    VideoEncoderConfig config;
-    config.width = 320;
-    config.height = 180;
-    config.fps = 30;
-    config.bitrate_kbps = 800;
+    auto config = test::small_config(VideoCodec::H264, 800);
     config.idr_interval = 6;
     VideoEncoder encoder;
     ASSERT_TRUE(encoder.open(config));
     std::vector<std::vector<uint8_t>> units;
     {
-        std::ofstream out(dir / "clip.h264", std::ios::binary);
+        std::ofstream out(dir_ / "clip.h264", std::ios::binary);
         YuvPicture picture;
         for (uint32_t n = 1; n <= 12; ++n) {
             TestScene::render(picture, 320, 180, {n, 0});
@@ -93,17 +85,14 @@ TEST(AgentStreamControl, PreparedFileIsStreamedUnitByUnit) {
         }
     }
     AnnexBFile file;
-    ASSERT_TRUE(file.load((dir / "clip.h264").string(), VideoCodec::H264));
+    ASSERT_TRUE(file.load((dir_ / "clip.h264").string(), VideoCodec::H264));
     ASSERT_EQ(file.units().size(), 12u);
     EXPECT_TRUE(file.units()[0].key);
     EXPECT_TRUE(file.units()[6].key);
     EXPECT_FALSE(file.units()[1].key);
 
-    AgentOptions options = test::loopback_agent_options(dir);
-    options.audio = false;
-    options.annexb_file = (dir / "clip.h264").string();
-    Agent agent(options);
-    ASSERT_TRUE(agent.start());
+    ASSERT_TRUE(start([&](AgentOptions& o) { o.annexb_file = (dir_ / "clip.h264").string(); }));
+    Agent& agent = *agent_;
     {
         test::ControlClient wrong_codec(agent.control_port());
         wrong_codec.send(test::auth_message(test::k_token, 1, 320, 180, 30, 800));
@@ -112,15 +101,13 @@ TEST(AgentStreamControl, PreparedFileIsStreamedUnitByUnit) {
         EXPECT_EQ((*reply)["type"], "error");
     }
     test::ControlClient control(agent.control_port());
-    control.send(test::auth_message(test::k_token, 0, 320, 180, 30, 800));
-    const auto ready = control.read();
-    ASSERT_TRUE(ready.has_value());
-    test::ClientSide client(agent, keys_from(*ready));
-    test::stream_frames(agent, client, options.events_file, 30);
+    const auto client = client_of(agent, control, 800);
+    ASSERT_NE(client, nullptr);
+    test::stream_frames(agent, *client, options_.events_file, 30);
 
-    auto frames = client.frames();
+    auto frames = client->frames();
     test::AvTestDecoder decoder(VideoCodec::H264);
-    for (const auto& e : test::read_events(options.events_file, "frame_sent")) {
+    for (const auto& e : events("frame_sent")) {
         const auto id = e["frame_id"].get<uint32_t>();
         const size_t unit = (id - 1) % 12;  // the file loops
         EXPECT_EQ(e["hash"], content_hash(units[unit])) << id;
