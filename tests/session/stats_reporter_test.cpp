@@ -3,6 +3,8 @@
 // hand, so every figure is exact.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,18 +30,30 @@ class ScriptedAgent {
 public:
     ScriptedAgent()
         : peer_([this](FakeTcpPeer& peer, int fd) {
-              fd_.store(fd);
+              set_fd(fd);
               peer.drain(fd);
-              fd_.store(-1);
+              set_fd(-1);  // before the peer closes it, so say() never writes to a closed descriptor
           }) {}
 
     uint16_t port() const { return peer_.port(); }
     std::string received() { return peer_.received(); }
-    bool connected() const { return fd_.load() >= 0; }
-    void say(const std::string& bytes) { FakeTcpPeer::send_all(fd_.load(), bytes); }
+    bool connected() const {
+        std::lock_guard lock(mutex_);
+        return fd_ >= 0;
+    }
+    void say(const std::string& bytes) {
+        std::lock_guard lock(mutex_);
+        if (fd_ >= 0) FakeTcpPeer::send_all(fd_, bytes);
+    }
 
 private:
-    std::atomic<int> fd_{-1};
+    void set_fd(int fd) {
+        std::lock_guard lock(mutex_);
+        fd_ = fd;
+    }
+
+    mutable std::mutex mutex_;  // guards fd_ and every write through it
+    int fd_ = -1;
     FakeTcpPeer peer_;
 };
 
