@@ -124,6 +124,28 @@ protected:
         return shot;
     }
 
+    // Presses a hot key until the client logs `confirmation` (an X server
+    // under load can lose a synthetic press before the window has focus).
+    static bool press_until_logged(StreamSession& session, const std::string& keys, const std::string& confirmation) {
+        const size_t before = occurrences(session.client().output(), confirmation);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            focus(session);
+            session.xdotool("key --clearmodifiers " + keys);
+            const auto deadline = std::chrono::steady_clock::now() + 3s;
+            while (std::chrono::steady_clock::now() < deadline) {
+                if (occurrences(session.client().output(), confirmation) > before) return true;
+                std::this_thread::sleep_for(50ms);
+            }
+        }
+        return false;
+    }
+
+    static size_t occurrences(const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    }
+
     static bool shows_panel(const RgbImage& image) { return count_near(image, k_panel_area, k_panel, 20) > 8000; }
 
     // With NB_SCREENSHOT_DIR set, keeps a PNG of the window for the docs.
@@ -150,7 +172,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     focus(session);
 
     // Information panel: dark panel with blue accents at the top-left.
-    session.xdotool("key --clearmodifiers shift+alt+i");
+    ASSERT_TRUE(press_until_logged(session, "shift+alt+i", "Overlay: information panel shown"));
     const auto info = wait_for_shot(session, "info", shows_panel);
     ASSERT_TRUE(info && shows_panel(*info)) << session.client().output();
     EXPECT_GT(count_near(*info, k_panel_area, k_blue, 30), 40) << "accent dot, session time, balance";
@@ -158,7 +180,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     const int info_violet = count_near(*info, k_panel_area, k_violet, 30);
 
     // Settings panel: same place, violet slider grabs.
-    session.xdotool("key --clearmodifiers shift+alt+q");
+    ASSERT_TRUE(press_until_logged(session, "shift+alt+q", "Overlay: settings panel shown"));
     const auto settings = wait_for_shot(session, "settings", [&](const RgbImage& shot) {
         return shows_panel(shot) && slider_grab(shot).has_value();
     });
@@ -200,7 +222,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     EXPECT_EQ(session.agent_events("input").size(), inputs_before) << "input leaked past the overlay";
 
     // Hidden again, input flows once more.
-    session.xdotool("key --clearmodifiers shift+alt+q");
+    ASSERT_TRUE(press_until_logged(session, "shift+alt+q", "Overlay: hidden"));
     std::this_thread::sleep_for(300ms);
     session.xdotool("click 1");
     session.xdotool("mousemove_relative -- 20 10");
@@ -242,9 +264,7 @@ TEST_F(OverlayEndToEnd, FrozenStreamStillRedrawsThePanel) {
     while (session.agent_events("frame_sent").size() < 90 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(100ms);
     }
-    focus(session);
-
-    session.xdotool("key --clearmodifiers shift+alt+i");
+    ASSERT_TRUE(press_until_logged(session, "shift+alt+i", "Overlay: information panel shown"));
     const auto first = wait_for_shot(session, "frozen-1", shows_panel);
     ASSERT_TRUE(first && shows_panel(*first)) << session.client().output();
     // The session clock in the panel ticks on although no picture arrives.
