@@ -13,36 +13,16 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/allocation_counter.h"
 #include "audio/opus_audio_decoder.h"
 #include "audio/sample_ring.h"
 #include "bench/audio/fill_level.h"
 #include "tests/audio/tone_analysis.h"
 
-// Every heap allocation in the process is counted, so the benchmarks can show
-// that decode, push and pull allocate nothing in steady state.
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}  // namespace
-
-// GCC cannot see that these operators pair malloc with free themselves.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
-
 namespace {
 
 void report_allocations(benchmark::State& state, uint64_t before) {
-    const uint64_t during = g_allocations.load(std::memory_order_relaxed) - before;
+    const uint64_t during = nb::bench::allocations() - before;
     state.counters["allocs/iter"] =
         static_cast<double>(during) / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
 }
@@ -80,7 +60,7 @@ void BM_OpusDecode20ms(benchmark::State& state) {
     }
     std::vector<float> pcm(k_frames * k_channels);
     size_t i = 0;
-    const uint64_t allocs_before = g_allocations.load();
+    const uint64_t allocs_before = nb::bench::allocations();
     for (auto _ : state) {
         const int n = decoder.decode(packets[i++ % packets.size()], pcm);
         benchmark::DoNotOptimize(n);
@@ -97,7 +77,7 @@ void BM_RingPushThenTwoPulls(benchmark::State& state) {
     nb::SampleRing ring(9600);
     std::vector<float> packet(k_frames * k_channels, 0.5f);
     std::vector<float> device(480 * k_channels);
-    const uint64_t allocs_before = g_allocations.load();
+    const uint64_t allocs_before = nb::bench::allocations();
     for (auto _ : state) {
         ring.push(packet.data(), packet.size());
         ring.pull(device.data(), device.size());

@@ -12,28 +12,10 @@
 #include <new>
 #include <vector>
 
+#include "bench/support/allocation_counter.h"
 #include "input/input_window_context.h"
 #include "input/sdl_input_capture.h"
 #include "net/input_sender.h"
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}  // namespace
-
-// GCC cannot see that these frees pair with the mallocs above.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace nb {
 namespace {
@@ -127,7 +109,7 @@ void BM_RecordAndDrain(benchmark::State& state) {
     SDL_Event e = rig().event(kind);
     std::vector<InputEvent> out;
     out.reserve(256);
-    const uint64_t before = g_allocations.load();
+    const uint64_t before = nb::bench::allocations();
     for (auto _ : state) {
         // Buttons only make records when the mask changes: alternate.
         if (kind == 1) e.type = e.type == SDL_MOUSEBUTTONDOWN ? SDL_MOUSEBUTTONUP : SDL_MOUSEBUTTONDOWN;
@@ -135,7 +117,7 @@ void BM_RecordAndDrain(benchmark::State& state) {
         rig().capture().drain(out);
     }
     state.counters["allocs_per_event"] =
-        benchmark::Counter(static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations()));
+        benchmark::Counter(static_cast<double>(nb::bench::allocations() - before) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_RecordAndDrain)->DenseRange(0, 3);
 
@@ -154,7 +136,7 @@ void BM_SdlEventToRecords(benchmark::State& state) {
         SDL_PushEvent(&e);
         while (SDL_PollEvent(&polled)) {}
     }
-    const uint64_t before = g_allocations.load();
+    const uint64_t before = nb::bench::allocations();
     for (auto _ : state) {
         if (kind == 1) e.type = e.type == SDL_MOUSEBUTTONDOWN ? SDL_MOUSEBUTTONUP : SDL_MOUSEBUTTONDOWN;
         const auto t0 = std::chrono::steady_clock::now();
@@ -163,7 +145,7 @@ void BM_SdlEventToRecords(benchmark::State& state) {
         if (samples.size() < samples.capacity()) samples.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
         SDL_PollEvent(&polled);
     }
-    const uint64_t allocations = g_allocations.load() - before;
+    const uint64_t allocations = nb::bench::allocations() - before;
     state.counters["allocs_per_event"] =
         benchmark::Counter(static_cast<double>(allocations) / static_cast<double>(state.iterations()));
     if (!samples.empty()) {
@@ -197,7 +179,7 @@ void BM_SdlEventToDatagram(benchmark::State& state) {
     std::vector<double> samples;
     samples.reserve(1 << 20);
     const uint64_t sent_before = sender.packets_sent();
-    const uint64_t before = g_allocations.load();
+    const uint64_t before = nb::bench::allocations();
     for (auto _ : state) {
         if (kind == 1) e.type = e.type == SDL_MOUSEBUTTONDOWN ? SDL_MOUSEBUTTONUP : SDL_MOUSEBUTTONDOWN;
         const auto t0 = std::chrono::steady_clock::now();
@@ -207,7 +189,7 @@ void BM_SdlEventToDatagram(benchmark::State& state) {
         SDL_PollEvent(&polled);
         while (agent.receive(asio::buffer(datagram), 0, ec) > 0) {}
     }
-    const uint64_t allocations = g_allocations.load() - before;
+    const uint64_t allocations = nb::bench::allocations() - before;
     rig().set_sender(nullptr);
     const double events = static_cast<double>(state.iterations());
     state.counters["allocs_per_event"] = benchmark::Counter(static_cast<double>(allocations) / events);

@@ -12,32 +12,11 @@
 #include <random>
 #include <vector>
 
+#include "bench/support/allocation_counter.h"
 #include "fec/wirehair.h"
 #include "net/depacketizer.h"
 #include "net/frame_repair.h"
 #include "net/media_encryption.h"
-
-// Counts every heap allocation of the process, so the handler's per-datagram
-// allocations can be reported beside its speed.
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}
-
-// The replacements pair malloc with free, which GCC's mismatch warning
-// cannot follow through the replaced operators.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace nb {
 namespace {
@@ -146,16 +125,16 @@ void run_handler(benchmark::State& state, const Stream& source) {
     auto depacketizer = make();
     const asio::ip::udp::endpoint from;
     size_t i = 0;
-    const uint64_t allocations_before = g_allocations.load();
+    const uint64_t allocations_before = nb::bench::allocations();
     uint64_t untimed_allocations = 0;
     for (auto _ : state) {
         const auto& d = stream[i];
         depacketizer->handle_datagram(d.data(), d.size(), from);
         if (++i == stream.size()) {
             state.PauseTiming();
-            const uint64_t before = g_allocations.load();
+            const uint64_t before = nb::bench::allocations();
             depacketizer = make();
-            untimed_allocations += g_allocations.load() - before;
+            untimed_allocations += nb::bench::allocations() - before;
             i = 0;
             state.ResumeTiming();
         }
@@ -163,7 +142,7 @@ void run_handler(benchmark::State& state, const Stream& source) {
     const double datagrams = static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations());
     state.counters["allocs_per_datagram"] =
-        static_cast<double>(g_allocations.load() - allocations_before - untimed_allocations) / datagrams;
+        static_cast<double>(nb::bench::allocations() - allocations_before - untimed_allocations) / datagrams;
     state.counters["frames_per_datagram"] = static_cast<double>(frames) / datagrams;
     // Share of delivered frames that could only be completed by a repair.
     state.counters["repaired_share"] = static_cast<double>(source.frames_with_loss) / k_frames;
