@@ -74,6 +74,8 @@ private:
     bool ensure_symbols(Symbols wanted);
     void write_missing_block(uint32_t block_id, uint8_t* out, size_t bytes);
     void write_block(uint32_t block_id, uint8_t* out, size_t bytes) const;
+    // Wirehair cuts any block whose id has N-1 in its low 16 bits; only the
+    // original final block is cut here, as decoders take repair blocks whole.
     uint32_t block_length(uint32_t block_id) const {
         return block_id == params_.block_count - 1 ? final_bytes_ : block_bytes_;
     }
