@@ -255,7 +255,7 @@ TEST_F(FecCodec, ShortFinalBlockRoundTrips) {
     EXPECT_EQ(encode(encoder, 6, 100).size(), 100u);
     // Only id N-1 itself is short. A repair id that merely shares its low 16
     // bits is a whole block, the only length a decoder takes for it.
-    const auto aliased = encode(encoder, 65536 + 4, 100);
+    const auto aliased = encode(encoder, 65536 + 5, 100);
     EXPECT_EQ(aliased.size(), 100u);
     const auto decoder = make_decoder(message.size(), 100);
     ASSERT_EQ(wirehair_decode(decoder.get(), 5, message.data() + 500, 36), Wirehair_InvalidInput);
