@@ -50,7 +50,7 @@ std::span<const float> longest_unbroken(const std::vector<float>& samples) {
 
 TEST(AudioEndToEnd, AgentToneIsHeardAtItsPitch) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
-    StreamSession session("nubora-e2e-audio", {.agent_args = {"--tone", "440"}});
+    StreamSession session("nubora-e2e-audio", {.agent_args = {"--tone", "440"}, .client_env = {}});
     ASSERT_TRUE(session.start()) << session.outputs();
     std::this_thread::sleep_for(4s);
     session.client().signal(SIGINT);
@@ -68,7 +68,7 @@ TEST(AudioEndToEnd, AgentToneIsHeardAtItsPitch) {
 
 TEST(AudioEndToEnd, MissingAudioKeyStillStreamsVideo) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
-    StreamSession session("nubora-e2e-noaudiokey", {.agent_args = {"--omit-key", "audio"}});
+    StreamSession session("nubora-e2e-noaudiokey", {.agent_args = {"--omit-key", "audio"}, .client_env = {}});
     ASSERT_TRUE(session.start()) << session.outputs();
     std::this_thread::sleep_for(3s);
     session.client().signal(SIGINT);
