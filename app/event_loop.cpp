@@ -111,6 +111,9 @@ private:
         SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
         set_relative_mouse(!visible);
         launcher_.set_overlay_visible(visible);
+        // The hot key's own keys went down on the remote before the panel
+        // took the input; their releases would never follow.
+        if (visible) launcher_.release_remote_input();
     }
 
     void toggle_fullscreen() {

@@ -30,6 +30,12 @@ public:
     // Stops recording; records already pending stay until drained. Idempotent.
     virtual void stop() = 0;
 
+    // Appends a release for every key and mouse button the records so far
+    // left held, so that the remote lets go of them when local input stops
+    // going to it (the in-stream overlay opens while a hot key is down).
+    // Returns how many records it appended.
+    virtual size_t release_held() = 0;
+
     // Re-arms the capture after the owner switched relative mouse mode.
     // Returns false when the capture is not running.
     virtual bool refresh() = 0;

@@ -72,6 +72,7 @@ bool SdlInputCapture::start(SDL_Window* window) {
         std::lock_guard guard(lock_);
         seq_ = 0;
         buttons_ = 0;
+        held_keys_.clear();
         wheel_residue_ = 0.0f;
     }
     running_.store(true, std::memory_order_release);
@@ -96,6 +97,17 @@ bool SdlInputCapture::refresh() {
     spdlog::debug("SdlInputCapture: registered mouse + keyboard input (relative mouse {})",
                   SDL_GetRelativeMouseMode() == SDL_TRUE ? "on" : "off");
     return true;
+}
+
+size_t SdlInputCapture::release_held() {
+    std::lock_guard guard(lock_);
+    size_t appended = 0;
+    for (const HeldKey& key : held_keys_) {
+        const auto flags = static_cast<uint8_t>(key.flags | k_key_flag_break);
+        appended += append(InputEvent::key(false, key.virtual_key, key.scan_code, flags)) ? 1 : 0;
+    }
+    held_keys_.clear();
+    return appended + release_buttons();
 }
 
 size_t SdlInputCapture::drain(std::vector<InputEvent>& out) {
@@ -218,7 +230,16 @@ size_t SdlInputCapture::record_key(const SDL_KeyboardEvent& key) {
     }
     const bool down = key.type == SDL_KEYDOWN;
     const uint8_t flags = static_cast<uint8_t>(windows_key->flags | (down ? 0 : k_key_flag_break));
-    return append(InputEvent::key(down, windows_key->virtual_key, windows_key->scan_code, flags)) ? 1 : 0;
+    if (!append(InputEvent::key(down, windows_key->virtual_key, windows_key->scan_code, flags))) return 0;
+    track_key(down, windows_key->virtual_key, windows_key->scan_code, windows_key->flags);
+    return 1;
+}
+
+void SdlInputCapture::track_key(bool down, uint16_t virtual_key, uint8_t scan_code, uint8_t flags) {
+    const HeldKey key{virtual_key, scan_code, flags};
+    const auto it = std::find(held_keys_.begin(), held_keys_.end(), key);
+    if (down && it == held_keys_.end()) held_keys_.push_back(key);
+    if (!down && it != held_keys_.end()) held_keys_.erase(it);
 }
 
 }  // namespace nb

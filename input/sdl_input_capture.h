@@ -33,6 +33,7 @@ public:
     size_t drain(std::vector<InputEvent>& out) override;
     void stop() override;
     bool refresh() override;
+    size_t release_held() override;
     bool running() const override { return running_.load(std::memory_order_acquire); }
     std::string_view name() const override { return "SdlInputCapture"; }
 
@@ -56,18 +57,29 @@ private:
     size_t record_wheel(const SDL_MouseWheelEvent& wheel);
     size_t record_key(const SDL_KeyboardEvent& key);
     size_t release_buttons();
+    void track_key(bool down, uint16_t virtual_key, uint8_t scan_code, uint8_t flags);
 
     std::atomic<bool> running_{false};
     // Written by start only, while the watch is not installed.
     SDL_Window* window_ = nullptr;
     uint32_t window_id_ = 0;
 
-    // Guards pending_, seq_, buttons_ and wheel_residue_: the event watch
+    // A key the records have pressed and not yet released.
+    struct HeldKey {
+        uint16_t virtual_key;
+        uint8_t scan_code;
+        uint8_t flags;  // extended-key flags, never break
+        bool operator==(const HeldKey&) const = default;
+    };
+
+    // Guards pending_, seq_, buttons_, held_keys_ and wheel_residue_: the event watch
     // appends on the pumping thread while the run loop drains on its own.
     std::mutex lock_;
     std::vector<InputEvent> pending_;
     uint16_t seq_ = 0;
     uint8_t buttons_ = 0;
+    // Distinct keys only, so it stays as small as the keyboard.
+    std::vector<HeldKey> held_keys_;
     // Wheel travel below one unit of 1/120 notch, carried to the next event
     // so smooth-scrolling devices lose nothing to rounding.
     float wheel_residue_ = 0.0f;

@@ -112,6 +112,14 @@ void Launcher::send_pending_input() {
     drain_and_send(window_input_);
 }
 
+void Launcher::release_remote_input() {
+    if (!input_capture_ || stopping_.load()) return;
+    if (const size_t released = input_capture_->release_held(); released > 0) {
+        spdlog::debug("Launcher: released {} held keys and buttons on the remote", released);
+    }
+    drain_and_send(window_input_);
+}
+
 void Launcher::refresh_raw_input() {
     if (input_capture_ && input_capture_->running()) input_capture_->refresh();
 }

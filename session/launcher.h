@@ -77,6 +77,11 @@ public:
     // low-latency path of the window's input hook). Main thread.
     void send_pending_input();
 
+    // Sends the agent a release of every key and button it was last told is
+    // down. Called once input stops flowing to it (the overlay opened), so
+    // that nothing stays held on the remote PC meanwhile. Main thread.
+    void release_remote_input();
+
     // Re-arms the input capture after relative mouse mode changed.
     void refresh_raw_input();
 

@@ -152,6 +152,38 @@ TEST_F(SdlInputCaptureTest, KeysCarryVirtualKeyScanCodeAndFlags) {
                                    {InputEventType::key_up, 0x41, 0x10, k_key_flag_break}}));
 }
 
+// What release_held lets go of: exactly the keys and buttons the records
+// left down, each once, however often the key repeated.
+TEST_F(SdlInputCaptureTest, ReleaseHeldLetsGoOfWhatTheRemoteStillHolds) {
+    key(SDL_SCANCODE_LSHIFT, true);
+    key(SDL_SCANCODE_RCTRL, true);
+    key(SDL_SCANCODE_Q, true, 'a');
+    key(SDL_SCANCODE_Q, true, 'a', true);
+    key(SDL_SCANCODE_LSHIFT, false);
+    button(SDL_BUTTON_LEFT, true);
+    sent_.clear();
+
+    EXPECT_EQ(capture_.release_held(), 3u);
+    EXPECT_EQ(hook_calls_, 6) << "the caller sends them; the hook is for events";
+    std::vector<InputEvent> released;
+    capture_.drain(released);
+    using R = std::tuple<InputEventType, uint16_t, uint8_t, uint8_t, uint8_t>;  // type, vk, scan, flags, mask
+    std::vector<R> got;
+    for (const InputEvent& e : released) {
+        got.emplace_back(e.type, e.virtual_key(), e.scan_code(), e.key_flags(), e.buttons);
+    }
+    EXPECT_EQ(got, (std::vector<R>{{InputEventType::key_up, 0x11, 0x1D, k_key_flag_e0 | k_key_flag_break, 0},
+                                   {InputEventType::key_up, 0x41, 0x10, k_key_flag_break, 0},
+                                   {InputEventType::mouse_buttons, 0, 0, 0, 0}}));
+    EXPECT_EQ(capture_.release_held(), 0u) << "nothing is left to release";
+
+    // A key pressed again afterwards is held again; its physical release,
+    // should it still come, is an ordinary record.
+    key(SDL_SCANCODE_Q, true, 'a');
+    key(SDL_SCANCODE_RCTRL, false);
+    EXPECT_EQ(capture_.release_held(), 1u);
+}
+
 TEST_F(SdlInputCaptureTest, SeqCountsEveryRecordWrapsAndRestartsWithStart) {
     button(SDL_BUTTON_LEFT, true);
     motion(1, 1);

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <thread>
 
 #include "tests/e2e/stream_session.h"
@@ -140,6 +141,35 @@ protected:
         return false;
     }
 
+    // Like press_until_logged, but the keys stay down afterwards, as a
+    // person's fingers do while the panel appears.
+    static bool hold_until_logged(StreamSession& session, const std::string& keys, const std::string& confirmation) {
+        const size_t before = occurrences(session.client().output(), confirmation);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            focus(session);
+            session.xdotool("keydown --clearmodifiers " + keys);
+            const auto deadline = std::chrono::steady_clock::now() + 3s;
+            while (std::chrono::steady_clock::now() < deadline) {
+                if (occurrences(session.client().output(), confirmation) > before) return true;
+                std::this_thread::sleep_for(50ms);
+            }
+            session.xdotool("keyup " + keys);
+        }
+        return false;
+    }
+
+    // Virtual keys whose last record at the agent was a press.
+    static std::set<int> keys_down_at_agent(StreamSession& session) {
+        std::set<int> down;
+        for (const auto& event : session.agent_events("input")) {
+            if (event.value("duplicate", false)) continue;
+            const int type = event.value("type", -1);
+            if (type == 3) down.insert(event.value("x", 0));
+            if (type == 4) down.erase(event.value("x", 0));
+        }
+        return down;
+    }
+
     static size_t occurrences(const std::string& text, const std::string& part) {
         size_t n = 0;
         for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -171,8 +201,13 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     EXPECT_FALSE(shows_panel(*playing)) << "the overlay starts hidden";
     focus(session);
 
-    // Information panel: dark panel with blue accents at the top-left.
-    ASSERT_TRUE(press_until_logged(session, "shift+alt+i", "Overlay: information panel shown"));
+    // Information panel: dark panel with blue accents at the top-left. The
+    // hot key's presses reached the agent before the panel took the input;
+    // it must not be left holding them while the keys are released here.
+    ASSERT_TRUE(hold_until_logged(session, "shift+alt+i", "Overlay: information panel shown"));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(keys_down_at_agent(session), std::set<int>{}) << "a hot key stayed held on the remote";
+    session.xdotool("keyup shift+alt+i");
     const auto info = wait_for_shot(session, "info", shows_panel);
     ASSERT_TRUE(info && shows_panel(*info)) << session.client().output();
     EXPECT_GT(count_near(*info, k_panel_area, k_blue, 30), 40) << "accent dot, session time, balance";
