@@ -34,3 +34,11 @@ if(NB_SANITIZE)
   add_compile_options(-fsanitize=${NB_SANITIZE} -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=${NB_SANITIZE})
 endif()
+
+# Coverage feedback for libFuzzer comes from every library the targets link.
+if(NB_LIBFUZZER)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "NB_LIBFUZZER needs clang (use the fuzz preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
