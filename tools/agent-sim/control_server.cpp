@@ -5,7 +5,7 @@
 namespace nb {
 
 ControlServer::ControlServer(asio::io_context& io, IControlHandler& handler, EventLog& events)
-    : io_(io), handler_(handler), events_(events), acceptor_(io), retry_timer_(io) {}
+    : handler_(handler), events_(events), acceptor_(io), retry_timer_(io) {}
 
 ControlServer::~ControlServer() {
     asio::error_code ec;

@@ -33,7 +33,6 @@ public:
 private:
     void accept_next();
 
-    asio::io_context& io_;
     IControlHandler& handler_;
     EventLog& events_;
     asio::ip::tcp::acceptor acceptor_;
