@@ -83,7 +83,7 @@ void Depacketizer::handle_datagram(const uint8_t* data, size_t length, const asi
 
 bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length,
                                 Completed& done) {
-    if (latest_frame_id_ != 0) {
+    if (has_baseline_) {
         const int64_t d = static_cast<int64_t>(header.frame_id) - static_cast<int64_t>(latest_frame_id_);
         if (d >= -k_frame_id_window && d <= 0) return false;  // finished or overtaken frame
         if (d > k_frame_id_window || d < -k_frame_id_window) {
@@ -92,6 +92,7 @@ bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
             pending_.clear();
             pending_bytes_ = 0;
             latest_frame_id_ = 0;
+            has_baseline_ = false;
         }
     }
 
@@ -162,7 +163,8 @@ void Depacketizer::complete_locked(PendingTable::iterator it, Completed& done) {
     for (const auto& packet : frame.packets) done.access_unit.insert(done.access_unit.end(), packet.begin(), packet.end());
     done.frame_id = frame.frame_id;
     done.key = frame.key;
-    if (frame.frame_id > latest_frame_id_) latest_frame_id_ = frame.frame_id;
+    if (!has_baseline_ || frame.frame_id > latest_frame_id_) latest_frame_id_ = frame.frame_id;
+    has_baseline_ = true;
     erase_locked(it);
     for (auto other = pending_.begin(); other != pending_.end();) {
         if (other->first < latest_frame_id_) {

@@ -82,12 +82,15 @@ private:
     FrameCallback frame_callback_;
     std::atomic<IPacketStats*> stats_{nullptr};
 
-    // Guards pending_, pending_bytes_ and latest_frame_id_. Never held while
+    // Guards pending_, pending_bytes_, latest_frame_id_ and has_baseline_. Never held while
     // the frame callback (and with it the session's render lock) runs.
     mutable std::mutex mutex_;
     PendingTable pending_;
     uint64_t pending_bytes_ = 0;
-    uint32_t latest_frame_id_ = 0;  // highest completed frame; 0 = no baseline
+    uint32_t latest_frame_id_ = 0;  // highest completed frame, when has_baseline_
+    // Kept apart from the id so that frame 0, the first of most streams,
+    // is a baseline like any other and is not handed on a second time.
+    bool has_baseline_ = false;
 
     std::atomic<uint64_t> decrypt_failures_{0};
 };

@@ -101,6 +101,16 @@ TEST_F(DepacketizerTest, CompletionEvictsOlderFramesAndIgnoresTheirLatePackets) 
     EXPECT_EQ(depacketizer_.latest_frame_id(), 10u);
 }
 
+// Streams start at frame 0; its repeated packets must not bring it back.
+TEST_F(DepacketizerTest, FrameZeroIsFinishedLikeAnyOther) {
+    const auto f0 = stream_.frame(0, test::access_unit(0, 3000));
+    feed_all(f0);
+    feed_all(f0);
+    feed_all(stream_.frame(1, test::access_unit(1, 100)));
+    EXPECT_EQ(delivered_ids(), (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(depacketizer_.pending_frames(), 0u);
+}
+
 TEST_F(DepacketizerTest, FrameIdWindowAndRebaseline) {
     const uint32_t base = 5;
     const uint32_t window = 1u << 30;
