@@ -40,5 +40,6 @@ if(NB_LIBFUZZER)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     message(FATAL_ERROR "NB_LIBFUZZER needs clang (use the fuzz preset)")
   endif()
-  add_compile_options(-fsanitize=fuzzer-no-link)
+  # A finding must stop the run, or libFuzzer never saves the input.
+  add_compile_options(-fsanitize=fuzzer-no-link -fno-sanitize-recover=all)
 endif()

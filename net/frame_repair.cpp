@@ -20,7 +20,7 @@ namespace {
 bool feed(const FecCodecApi& api, WirehairCodec codec, unsigned block_id, const std::vector<uint8_t>& bytes,
           std::array<uint8_t, k_video_block_bytes>& padded) {
     const size_t n = std::min(bytes.size(), k_video_block_bytes);
-    std::memcpy(padded.data(), bytes.data(), n);
+    if (n > 0) std::memcpy(padded.data(), bytes.data(), n);  // an empty packet may have no storage at all
     std::memset(padded.data() + n, 0, k_video_block_bytes - n);
     return api.decode(codec, block_id, padded.data(), k_video_block_bytes) == Wirehair_Success;
 }
