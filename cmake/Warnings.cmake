@@ -37,6 +37,14 @@ macro(nb_existing_sources var)
   set(${var} ${_kept})
 endmacro()
 
+# Executables of a sanitizer build carry the suppressions for what system
+# libraries leak or race on their own, so only our own faults are reported.
+function(nb_sanitizer_defaults target)
+  if(NB_SANITIZE)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/sanitizer_suppressions.cpp)
+  endif()
+endfunction()
+
 # A GoogleTest executable whose cases are registered with CTest one by one.
 function(nb_add_test target)
   cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -47,6 +55,7 @@ function(nb_add_test target)
   endif()
   add_executable(${target} ${ARG_SOURCES})
   nb_target_defaults(${target})
+  nb_sanitizer_defaults(${target})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
