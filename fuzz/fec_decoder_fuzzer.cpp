@@ -40,14 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Codec decoder{wirehair_decoder_create(nullptr, message_bytes, block_bytes)};
     if (decoder.handle == nullptr) return 0;  // refused sizes: N = 1, zero, past the limits
 
-    std::vector<uint8_t> message(message_bytes);
-    uint32_t x = in.u32() | 1u;
-    for (auto& b : message) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
+    const auto message = nb::fuzz::pseudo_random_bytes(in.u32(), message_bytes);
     Codec encoder{wirehair_encoder_create(nullptr, message.data(), message.size(), block_bytes)};
     NB_FUZZ_CHECK(encoder.handle != nullptr);
 

@@ -39,18 +39,6 @@ struct SentFrame {
     bool mixed = false;
 };
 
-std::vector<uint8_t> make_access_unit(uint32_t seed, size_t bytes) {
-    std::vector<uint8_t> unit(bytes);
-    uint32_t x = seed | 1u;
-    for (auto& b : unit) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<uint8_t>(x);
-    }
-    return unit;
-}
-
 // Hands authentic datagrams to the depacketizer and notes when one of them
 // lies so far from the newest frame that the receiver starts over, after
 // which frame order begins anew.
@@ -75,7 +63,7 @@ struct Network {
 void send_real_frame(FuzzInput& in, Network& network, nb::VideoPacketizer& packetizer, uint32_t frame_id,
                      std::map<uint32_t, SentFrame>& sent) {
     const size_t bytes = 1 + in.u16() % (k_max_frame_packets * nb::k_video_block_bytes);
-    const auto unit = make_access_unit(in.u32(), bytes);
+    const auto unit = nb::fuzz::pseudo_random_bytes(in.u32(), bytes);
     packetizer.set_repair(0.0, in.u8() % 12);
     nb::PacketizedFrame frame;
     if (!packetizer.packetize(frame_id, unit, (in.u8() & 1) != 0, frame)) return;

@@ -37,6 +37,20 @@ private:
     size_t at_ = 0;
 };
 
+// Bytes of a fixed xorshift sequence: bulk content for a target that only
+// takes its seed from the input.
+inline std::vector<uint8_t> pseudo_random_bytes(uint32_t seed, size_t count) {
+    std::vector<uint8_t> out(count);
+    uint32_t x = seed | 1u;
+    for (auto& b : out) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    return out;
+}
+
 // Silences the project's logger: bad input is logged on purpose, and a
 // million warnings would only slow the search down.
 void quiet_logs();

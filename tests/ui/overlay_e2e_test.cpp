@@ -127,33 +127,20 @@ protected:
 
     // Presses a hot key until the client logs `confirmation` (an X server
     // under load can lose a synthetic press before the window has focus).
-    static bool press_until_logged(StreamSession& session, const std::string& keys, const std::string& confirmation) {
+    // With `keep_down` the keys stay down afterwards, as a person's fingers
+    // do while the panel appears.
+    static bool press_until_logged(StreamSession& session, const std::string& keys, const std::string& confirmation,
+                                   bool keep_down = false) {
         const size_t before = occurrences(session.client().output(), confirmation);
         for (int attempt = 0; attempt < 3; ++attempt) {
             focus(session);
-            session.xdotool("key --clearmodifiers " + keys);
+            session.xdotool((keep_down ? "keydown --clearmodifiers " : "key --clearmodifiers ") + keys);
             const auto deadline = std::chrono::steady_clock::now() + 3s;
             while (std::chrono::steady_clock::now() < deadline) {
                 if (occurrences(session.client().output(), confirmation) > before) return true;
                 std::this_thread::sleep_for(50ms);
             }
-        }
-        return false;
-    }
-
-    // Like press_until_logged, but the keys stay down afterwards, as a
-    // person's fingers do while the panel appears.
-    static bool hold_until_logged(StreamSession& session, const std::string& keys, const std::string& confirmation) {
-        const size_t before = occurrences(session.client().output(), confirmation);
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            focus(session);
-            session.xdotool("keydown --clearmodifiers " + keys);
-            const auto deadline = std::chrono::steady_clock::now() + 3s;
-            while (std::chrono::steady_clock::now() < deadline) {
-                if (occurrences(session.client().output(), confirmation) > before) return true;
-                std::this_thread::sleep_for(50ms);
-            }
-            session.xdotool("keyup " + keys);
+            if (keep_down) session.xdotool("keyup " + keys);
         }
         return false;
     }
@@ -204,7 +191,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     // Information panel: dark panel with blue accents at the top-left. The
     // hot key's presses reached the agent before the panel took the input;
     // it must not be left holding them while the keys are released here.
-    ASSERT_TRUE(hold_until_logged(session, "shift+alt+i", "Overlay: information panel shown"));
+    ASSERT_TRUE(press_until_logged(session, "shift+alt+i", "Overlay: information panel shown", true));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(keys_down_at_agent(session), std::set<int>{}) << "a hot key stayed held on the remote";
     session.xdotool("keyup shift+alt+i");
