@@ -129,131 +129,124 @@ struct Presentation {
     }
 };
 
-// Upload of the three planes and the conversion draw, waited for: with
-// Mesa's software GL the draw itself runs on the CPU.
-void BM_UploadAndDraw(benchmark::State& state) {
-    const int w = static_cast<int>(state.range(0));
-    const int h = static_cast<int>(state.range(1));
+// The presentation of size range(0) x range(1), or of 1280x720 for
+// benchmarks without arguments; null, with the run marked skipped, when
+// there is no window or picture.
+Presentation* presentation_for(benchmark::State& state, bool sized = true) {
+    const int w = sized ? static_cast<int>(state.range(0)) : 1280;
+    const int h = sized ? static_cast<int>(state.range(1)) : 720;
     Presentation& p = Presentation::of_size(w, h);
-    if (!p.ok()) {
-        state.SkipWithError("no window or picture");
-        return;
-    }
+    if (p.ok()) return &p;
+    state.SkipWithError("no window or picture");
+    return nullptr;
+}
+
+// Per iteration: `before` off the clock, then `timed`, whose duration is the
+// iteration's time (for UseManualTime) and goes into the percentiles, then
+// `after` off the clock.
+template <class Before, class Timed, class After>
+void time_each(benchmark::State& state, Before before, Timed timed, After after) {
     Percentiles spread;
     for (auto _ : state) {
+        before();
         const auto t0 = Clock::now();
-        p.renderer.render_frame(p.picture, p.picture->width, p.picture->height);
-        p.finish();
+        timed();
         const double t = seconds_since(t0);
         state.SetIterationTime(t);
         spread.add(t);
-        p.renderer.present();
+        after();
     }
     spread.report(state);
+}
+
+const auto nothing = [] {};
+
+// Upload of the three planes and the conversion draw, waited for: with
+// Mesa's software GL the draw itself runs on the CPU.
+void BM_UploadAndDraw(benchmark::State& state) {
+    Presentation* p = presentation_for(state);
+    if (!p) return;
+    time_each(
+        state, nothing,
+        [&] {
+            p->renderer.render_frame(p->picture, p->picture->width, p->picture->height);
+            p->finish();
+        },
+        [&] { p->renderer.present(); });
 }
 
 // Drawing the last picture again without an upload: the overlay refresh
 // over a frozen stream, and the draw's share of BM_UploadAndDraw.
 void BM_Redraw(benchmark::State& state) {
-    const int w = static_cast<int>(state.range(0));
-    const int h = static_cast<int>(state.range(1));
-    Presentation& p = Presentation::of_size(w, h);
-    if (!p.ok()) {
-        state.SkipWithError("no window or picture");
-        return;
-    }
-    p.renderer.render_frame(p.picture, p.picture->width, p.picture->height);
-    p.renderer.present();
-    Percentiles spread;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        p.renderer.restore_snapshot();
-        p.finish();
-        const double t = seconds_since(t0);
-        state.SetIterationTime(t);
-        spread.add(t);
-        p.renderer.present();
-    }
-    spread.report(state);
+    Presentation* p = presentation_for(state);
+    if (!p) return;
+    p->renderer.render_frame(p->picture, p->picture->width, p->picture->height);
+    p->renderer.present();
+    time_each(
+        state, nothing,
+        [&] {
+            p->renderer.restore_snapshot();
+            p->finish();
+        },
+        [&] { p->renderer.present(); });
 }
 
 // The swap alone, including the context release that ends every sequence.
 // Nothing is drawn in between: the swap's cost does not depend on what the
 // back buffer holds, and Mesa's software draw would dominate the run time.
 void BM_Present(benchmark::State& state) {
-    const int w = static_cast<int>(state.range(0));
-    const int h = static_cast<int>(state.range(1));
-    Presentation& p = Presentation::of_size(w, h);
-    if (!p.ok()) {
-        state.SkipWithError("no window or picture");
-        return;
-    }
-    Percentiles spread;
-    for (auto _ : state) {
-        p.renderer.bind_render_target();
-        p.finish();
-        const auto t0 = Clock::now();
-        p.renderer.present();
-        const double t = seconds_since(t0);
-        state.SetIterationTime(t);
-        spread.add(t);
-    }
-    spread.report(state);
+    Presentation* p = presentation_for(state);
+    if (!p) return;
+    time_each(
+        state,
+        [&] {
+            p->renderer.bind_render_target();
+            p->finish();
+        },
+        [&] { p->renderer.present(); }, nothing);
 }
 
 // What the frame handler does after decoding, as one sequence.
 void BM_FramePath(benchmark::State& state) {
-    const int w = static_cast<int>(state.range(0));
-    const int h = static_cast<int>(state.range(1));
-    Presentation& p = Presentation::of_size(w, h);
-    if (!p.ok()) {
-        state.SkipWithError("no window or picture");
-        return;
-    }
-    Percentiles spread;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        p.renderer.render_frame(p.picture, p.picture->width, p.picture->height);
-        p.renderer.bind_render_target();
-        p.renderer.present();
-        spread.add(seconds_since(t0));
-    }
-    spread.report(state);
+    Presentation* p = presentation_for(state);
+    if (!p) return;
+    time_each(
+        state, nothing,
+        [&] {
+            p->renderer.render_frame(p->picture, p->picture->width, p->picture->height);
+            p->renderer.bind_render_target();
+            p->renderer.present();
+        },
+        nothing);
 }
 
 // Making the context current on a thread and releasing it again: the price
 // of letting any I/O thread present, paid once per picture.
 void BM_ContextHandover(benchmark::State& state) {
-    Presentation& p = Presentation::of_size(1280, 720);
-    if (!p.ok()) {
-        state.SkipWithError("no window");
-        return;
-    }
-    Percentiles spread;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        p.renderer.make_current();
-        p.renderer.release_current();
-        spread.add(seconds_since(t0));
-    }
-    spread.report(state);
+    Presentation* p = presentation_for(state, false);
+    if (!p) return;
+    time_each(
+        state, nothing,
+        [&] {
+            p->renderer.make_current();
+            p->renderer.release_current();
+        },
+        nothing);
 }
 
 // The same hand-over when the next picture comes from another thread, as
-// it does when the I/O threads take turns.
+// it does when the I/O threads take turns. Only the other thread's own
+// work is timed, not its start.
 void BM_ContextHandoverAcrossThreads(benchmark::State& state) {
-    Presentation& p = Presentation::of_size(1280, 720);
-    if (!p.ok()) {
-        state.SkipWithError("no window");
-        return;
-    }
+    Presentation* p = presentation_for(state, false);
+    if (!p) return;
     Percentiles spread;
     for (auto _ : state) {
         double elapsed = 0;
         std::thread other([&] {
             const auto t0 = Clock::now();
-            p.renderer.make_current();
-            p.renderer.release_current();
+            p->renderer.make_current();
+            p->renderer.release_current();
             elapsed = seconds_since(t0);
         });
         other.join();
