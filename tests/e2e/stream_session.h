@@ -137,6 +137,19 @@ public:
         return std::strtol(text.c_str() + at + prefix.size(), nullptr, 10);
     }
 
+    // Pictures the client decoded and presented, from its shutdown lines.
+    struct FrameCounts {
+        long decoded = 0;
+        long presented = 0;
+    };
+    std::optional<FrameCounts> frame_counts() const {
+        const std::string out = client_->output();
+        const auto decoded = number_after(out, "LibavDecoder: shutdown (decoded ");
+        const auto presented = number_after(out, "GlRenderer: shutdown (");
+        if (!decoded || !presented) return std::nullopt;
+        return FrameCounts{*decoded, *presented};
+    }
+
 private:
     std::filesystem::path work_dir_;
     StreamOptions options_;
