@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "app/connection_params.h"
+#include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/overlay_callbacks.h"
 #include "app/shutdown_signal.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/connection_params.h"
+#include "app/command_line.h"
 #include "fuzz/support/fuzz_input.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 #include "input/input_event.h"
 #include "session/frame_timing.h"
 #include "session/launcher_tuning.h"

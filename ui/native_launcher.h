@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 
 namespace nb::ui {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 #include "ui/live_session_info.h"
 #include "ui/overlay_placement.h"
 #include "ui/streaming_change.h"

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string_view>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 
 namespace nb {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 #include "tools/agent-sim/test_scene.h"
 #include "tools/agent-sim/video_encoder.h"
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/connection_params.h"
+#include "app/command_line.h"
 #include "tests/support/log_capture.h"
 
 namespace nb {

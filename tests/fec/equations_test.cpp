@@ -32,7 +32,7 @@ TEST(Pcg32, StreamMatchesPeers) {
 // pins the interpolation rules used beyond the hand-tuned range.
 TEST(CodecParams, MatchTheSharedTableForEveryBlockCount) {
     std::ifstream csv(testing::vector_dir() + "/params.csv");
-    ASSERT_TRUE(csv) << "the shared FEC vectors must be present";
+    ASSERT_TRUE(csv) << "the FEC vectors in tests/fec/vectors must be present";
     std::string line;
     std::getline(csv, line);
     uint32_t rows = 0;

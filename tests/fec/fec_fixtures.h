@@ -39,11 +39,11 @@ inline CodecHandle make_decoder(uint64_t message_bytes, uint32_t block_bytes) {
     return CodecHandle(wirehair_decoder_create(nullptr, message_bytes, block_bytes));
 }
 
-// Directory of the shared vectors, next to the source tree.
+// Directory of the Wirehair compatibility vectors kept with the tests.
 inline std::string vector_dir() {
     const char* root = std::getenv("NB_SOURCE_DIR");
     if (root == nullptr) throw std::runtime_error("NB_SOURCE_DIR is not set; run the suite through ctest");
-    return std::string(root) + "/../shared/fec-vectors";
+    return std::string(root) + "/tests/fec/vectors";
 }
 
 }  // namespace nb::fec::testing

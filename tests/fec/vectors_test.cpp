@@ -124,7 +124,7 @@ template <class Keep>
 void check_file(const std::string& name, Keep&& keep) {
     ASSERT_EQ(wirehair_init(), Wirehair_Success);
     std::vector<uint8_t> raw;
-    ASSERT_NO_THROW(raw = load(name)) << "the shared FEC vectors must be present";
+    ASSERT_NO_THROW(raw = load(name)) << "the FEC vectors in tests/fec/vectors must be present";
     ASSERT_GE(raw.size(), 12u);
     ASSERT_EQ(std::memcmp(raw.data(), "WHFECV01", 8), 0);
     VectorReader in(std::move(raw));

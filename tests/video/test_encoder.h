@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 
 namespace nb::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 #include "net/session_ports.h"
 
 namespace nb {

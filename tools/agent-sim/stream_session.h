@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 #include "net/input_crypto.h"
 
 namespace nb {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/connection_params.h"
+#include "common/connection_params.h"
 #include "tools/agent-sim/yuv_picture.h"
 
 struct AVCodecContext;

@@ -1,4 +1,4 @@
-#include "app/connection_params.h"
+#include "app/command_line.h"
 
 #include <spdlog/spdlog.h>
 
@@ -26,12 +26,6 @@ int hex_digit(char c) {
 }
 
 }  // namespace
-
-VideoCodec codec_from_text(std::string_view text) {
-    if (text == "h265" || text == "hevc") return VideoCodec::HEVC;
-    if (text == "av1") return VideoCodec::AV1;
-    return VideoCodec::H264;
-}
 
 std::optional<int64_t> parse_bounded_int(std::string_view text, int64_t max) {
     size_t pos = 0;

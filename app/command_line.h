@@ -1,5 +1,5 @@
-// What one stream needs: agent address, session token and video settings,
-// filled from the command line or from a nubora://session deep link.
+// Reading a stream's ConnectionParams from the command line or from a
+// nubora://session deep link.
 #pragma once
 
 #include <cstdint>
@@ -7,29 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/connection_params.h"
+
 namespace nb {
-
-// The number is what the handshake sends and what log lines print.
-enum class VideoCodec : uint8_t { H264 = 0, HEVC = 1, AV1 = 2 };
-
-struct ConnectionParams {
-    std::string host;
-    uint16_t port = 48001;
-    std::string token;
-    VideoCodec codec = VideoCodec::H264;
-    int32_t fps = 60;
-    int32_t bitrate = 30000;  // kbit/s
-    int32_t width = 1920;
-    int32_t height = 1080;
-
-    bool complete() const { return !host.empty() && !token.empty(); }
-};
-
-inline int codec_number(VideoCodec codec) { return static_cast<int>(codec); }
-
-// "h265"/"hevc" select HEVC, "av1" AV1; every other text (there is none for
-// H.264 itself) selects H.264. Case-sensitive, whole string.
-VideoCodec codec_from_text(std::string_view text);
 
 // A decimal integer: optional "-", at least one digit, nothing else, no
 // overflow, and within [1, max]. Anything else gives nothing.
