@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/overlay_callbacks.h"
+#include "app/session_info_poller.h"
 #include "app/shutdown_signal.h"
 #include "common/logging.h"
 #include "input/input_capture.h"
@@ -63,7 +64,7 @@ void shutdown_overlay(ui::OverlayImGui& overlay, Launcher& launcher) {
 }
 
 // One stream in its own SDL window, from SDL start-up to SDL shut-down.
-StreamOutcome run_stream(const ConnectionParams& params) {
+StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& backend) {
     spdlog::debug("Initializing SDL2...");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         spdlog::critical("SDL_Init failed: {}", SDL_GetError());
@@ -117,10 +118,12 @@ StreamOutcome run_stream(const ConnectionParams& params) {
     const bool hooked = attach_input_context(window, &input_context);
     if (hooked) spdlog::info("Input hook attached to the streaming window for direct input handling");
 
-    // Filled by the backend poller once it exists; until then the overlay
-    // counts the session time from its own start.
+    // Until the backend first answers, the overlay counts the session time
+    // from its own start. A direct start has no backend to ask.
     ui::LiveSessionRecord live_session;
     live_session.reset();
+    SessionInfoPoller poller(live_session);
+    poller.start(backend, [&launcher] { return launcher->running(); });
     launcher->set_overlay_draw(make_overlay_draw(overlay, *launcher, live_session));
 
     std::thread pipeline([&launcher] {
@@ -140,6 +143,7 @@ StreamOutcome run_stream(const ConnectionParams& params) {
     shutdown_overlay(overlay, *launcher);
     launcher->shutdown();
     pipeline.join();
+    poller.stop();
     if (hooked) detach_input_context(window);
     launcher.reset();
     SDL_DestroyWindow(window);
@@ -156,6 +160,7 @@ int run_client(int argc, char** argv) {
     // The nubora:// scheme registration joins here once the desktop entry exists.
 
     ConnectionParams active;
+    BackendAccess backend;  // stays empty after a direct start
     std::string pending_deep_link;
     bool direct = false;
     ConnectionParams parsed;
@@ -201,10 +206,11 @@ int run_client(int argc, char** argv) {
                 return 0;
             }
             active = result.params;
+            backend = {result.backend, result.api_token, result.use_https};
         }
         spdlog::info("Connecting to {}:{} ({}x{} @{}fps, codec={}, bitrate={}kbps)", active.host, active.port,
                      active.width, active.height, active.fps, codec_number(active.codec), active.bitrate);
-        if (run_stream(active) == StreamOutcome::fatal) return 1;
+        if (run_stream(active, backend) == StreamOutcome::fatal) return 1;
         notice = "Session ended";
     }
 }

@@ -9,11 +9,11 @@
 namespace nb::ui {
 
 struct LiveSessionInfo {
-    bool valid = false;  // set once the backend has answered
-    int64_t duration_sec = 0;
+    int32_t duration_sec = 0;
     int64_t balance_cents = 0;
     int64_t cost_cents = 0;
-    std::string machine_name;
+    std::string server_hostname;
+    bool valid = false;  // at least one backend query of the last poll succeeded
 };
 
 // One record per stream, written by the backend poller and copied by the
@@ -27,6 +27,12 @@ public:
     void update(LiveSessionInfo info) {
         std::lock_guard lock(lock_);
         info_ = std::move(info);
+    }
+    // Changes some fields in one step, so a reader never sees half a poll.
+    template <typename Change>
+    void modify(Change&& change) {
+        std::lock_guard lock(lock_);
+        change(info_);
     }
     void reset() { update({}); }
 

@@ -33,12 +33,18 @@ public:
     // Runs the window until the user starts a stream or closes it.
     Result show();
 
+    // The backend every REST call of the window goes to, and with which the
+    // stream's hand-over lets the session-info poller ask.
     const std::string& backend_host() const { return backend_host_; }
+    bool use_https() const { return use_https_; }
     const std::string& deep_link() const { return deep_link_; }
 
 private:
     static constexpr size_t k_max_backend_host = 255;
-    std::string backend_host_;
+    // The local machine, port 3000, until the configuration or NB_SAAS_URL
+    // names another.
+    std::string backend_host_ = "localhost:3000";
+    bool use_https_ = false;
     std::string deep_link_;
     std::string ended_reason_;
 };

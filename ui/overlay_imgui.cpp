@@ -168,7 +168,7 @@ void OverlayImGui::draw(const OverlayStats& stats, const LiveSessionInfo& live) 
         session_seconds_ = live.duration_sec;
         balance_cents_ = live.balance_cents;
         cost_cents_ = live.cost_cents;
-        server_hostname_ = live.machine_name;
+        server_hostname_ = live.server_hostname;
         have_backend_info_ = true;
     }
     if (!initialized_.load()) return;

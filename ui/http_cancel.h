@@ -1,0 +1,31 @@
+// Lets one thread call off the backend requests another thread is waiting on
+// (a poller told to stop must not sit out a 60 s connect).
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+namespace nb::ui {
+
+class HttpCancel {
+public:
+    HttpCancel() = default;
+    HttpCancel(const HttpCancel&) = delete;
+    HttpCancel& operator=(const HttpCancel&) = delete;
+
+    // Ends every request in flight at once and refuses new ones. Idempotent.
+    void cancel();
+    bool cancelled() const;
+
+    // The transport registers the transfer it waits on for the length of the
+    // wait; false when cancel() came first.
+    bool attach(void* transfer);
+    void detach(void* transfer);
+
+private:
+    mutable std::mutex lock_;  // guards cancelled_ and waiting_
+    bool cancelled_ = false;
+    std::vector<void*> waiting_;
+};
+
+}  // namespace nb::ui
