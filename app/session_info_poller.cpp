@@ -56,6 +56,7 @@ void SessionInfoPoller::run() {
             lock.unlock();
             poll_once();
             lock.lock();
+            if (stop_requested_) break;  // the poll was cut short and counts for nothing
             ++polls_;
             wake_.notify_all();
             wake_.wait_for(lock, interval_, [this] { return stop_requested_; });
@@ -74,7 +75,7 @@ void SessionInfoPoller::poll_once() {
     const ui::ActiveSession session =
         ui::get_active_session(access_.backend, access_.token, access_.use_https, http_options_);
     const ui::UserProfile profile = ui::fetch_profile(access_.backend, access_.token, access_.use_https, http_options_);
-    if (cancel_.cancelled()) return;  // a stop cut the requests short; they said nothing
+    if (cancel_.cancelled()) return;  // cut short by a stop: the answers say nothing
     record_.modify([&](ui::LiveSessionInfo& info) {
         info.valid = session.ok || profile.ok;
         if (session.ok) {

@@ -194,6 +194,21 @@ TEST_F(RestTransport, NobodyListeningIsNoResponse) {
     EXPECT_FALSE(end_session(backend, "tok", "s", false));
 }
 
+TEST_F(RestTransport, AnAnswerCutShortIsNoAnswer) {
+    // The connection closes 10 bytes into a body announced as 100.
+    test::FakeTcpPeer peer([](test::FakeTcpPeer& self, int fd) {
+        while (!self.stopping()) {
+            const std::string line = self.read_line(fd);
+            if (line.empty() || line == "\r") break;
+        }
+        test::FakeTcpPeer::send_all(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"token\":\"");
+    });
+    const std::string backend = "127.0.0.1:" + std::to_string(peer.port());
+    EXPECT_EQ(login(backend, "a@x", "pw", false).error, "No response from server");
+    // The status arrived, so a call that judges by status alone still counts it.
+    EXPECT_TRUE(end_session(backend, "tok", "s1", false));
+}
+
 TEST_F(RestTransport, CallsRunInParallel) {
     RecordingHttpServer server(answer(200, R"({"balanceCents":7})"));
     constexpr int threads = 4;
