@@ -149,7 +149,8 @@ TEST_F(RestTransport, AnAnswerThatNeverComesTimesOut) {
     test::LogCapture log;
     EXPECT_EQ(get_active_session(server.backend(), "tok", false, options).error, "No response");
     EXPECT_EQ(login(server.backend(), "a@x", "pw", false, options).error, "No response from server");
-    EXPECT_TRUE(log.contains_substring("HttpTransport: GET http://" + server.backend() + "/api/sessions/active failed"));
+    EXPECT_TRUE(
+        log.contains_substring("HttpTransport: GET http://" + server.backend() + "/api/sessions/active failed"));
 }
 
 TEST_F(RestTransport, CancelEndsARequestInFlightAndRefusesNewOnes) {
@@ -177,7 +178,8 @@ TEST_F(RestTransport, UnusableAddressesAndTokensSendNothing) {
     test::LogCapture log;
     // Letters after the colon make the whole text the host name, which no
     // host can have; a path or user part in the address never moves the request.
-    for (const std::string& backend : std::vector<std::string>{"127.0.0.1:abc", "127.0.0.1:" + port + "/x?", "u@127.0.0.1:" + port, ""}) {
+    const std::vector<std::string> unusable = {"127.0.0.1:abc", "127.0.0.1:" + port + "/x?", "u@127.0.0.1:" + port, ""};
+    for (const std::string& backend : unusable) {
         EXPECT_EQ(login(backend, "a@x", "pw", false).error, "No response from server") << backend;
     }
     EXPECT_EQ(fetch_profile(server.backend(), "tok\r\nX-Admin: 1", false).error, "No response");
@@ -255,7 +257,7 @@ private:
     test::FakeTcpPeer peer_;
 };
 
-TEST_F(RestTransport, ProxyVariablesServeEverythingButPlainPost) {
+TEST_F(RestTransport, ProxyVariablesServeEverythingButPlainPostAndShowTheDefaultPorts) {
     RecordingProxy proxy;
     RecordingHttpServer origin(answer(200, R"({"token":"t"})"));
     env_.set("http_proxy", proxy.url());
@@ -269,24 +271,18 @@ TEST_F(RestTransport, ProxyVariablesServeEverythingButPlainPost) {
     // given one, or 443 by default. Its refusal is no response.
     EXPECT_EQ(login("backend.test:8443", "a@x", "pw", true).error, "No response from server");
     EXPECT_EQ(fetch_profile("backend.test", "tok", true).error, "No response");
+    fetch_profile("backend.test", "tok", false);
 
     EXPECT_EQ(proxy.lines(), (std::vector<std::string>{
                                  "GET http://127.0.0.1:" + port + "/api/servers?page=1&limit=30&sort=rating HTTP/1.1",
                                  "DELETE http://127.0.0.1:" + port + "/api/sessions/s1 HTTP/1.1",
                                  "CONNECT backend.test:8443 HTTP/1.1",
                                  "CONNECT backend.test:443 HTTP/1.1",
+                                 // libcurl leaves the scheme's own port (80) out of the URL.
+                                 "GET http://backend.test/api/auth/me HTTP/1.1",
                              }));
     ASSERT_EQ(origin.requests().size(), 1u);
     EXPECT_EQ(origin.requests()[0].target, "/api/auth/login");
-}
-
-TEST_F(RestTransport, PlainHttpDefaultsToPort80) {
-    RecordingProxy proxy;
-    env_.set("http_proxy", proxy.url());
-    fetch_profile("backend.test", "tok", false);
-    ASSERT_EQ(proxy.lines().size(), 1u);
-    // libcurl leaves the scheme's own port out of the URL it gives the proxy.
-    EXPECT_EQ(proxy.lines()[0], "GET http://backend.test/api/auth/me HTTP/1.1");
 }
 
 }  // namespace
