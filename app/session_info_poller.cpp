@@ -16,6 +16,10 @@ SessionInfoPoller::~SessionInfoPoller() { stop(); }
 
 bool SessionInfoPoller::start(BackendAccess access, std::function<bool()> session_running) {
     if (access.backend.empty() || access.token.empty() || thread_.joinable()) return false;
+    {
+        std::lock_guard lock(lock_);
+        if (stop_requested_) return false;  // one run per poller: the stream it served has ended
+    }
     access_ = std::move(access);
     session_running_ = std::move(session_running);
     spdlog::info("SessionInfoPoller: polling {} every {} ms", access_.backend, interval_.count());
