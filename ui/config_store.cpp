@@ -22,6 +22,9 @@ using json = nlohmann::json;
 // The file holds a handful of short values; anything much larger is not
 // ours, and is refused before it costs memory to parse.
 constexpr size_t k_max_config_bytes = 1024 * 1024;
+// A save takes milliseconds; a temporary file this old was left by a
+// process that died while saving, and still holds a sealed token.
+constexpr std::chrono::seconds k_leftover_age{600};
 
 // Whole numbers a double holds exactly and int64_t can take.
 constexpr double k_int64_float_limit = 9223372036854775808.0;  // 2^63
@@ -122,6 +125,9 @@ bool ConfigStore::load(LauncherConfig& config) const {
     if (path_.empty()) return true;
     std::error_code ignored;
     std::filesystem::create_directories(path_.parent_path(), ignored);
+    if (const int removed = StagedFile::remove_leftovers(path_, k_leftover_age); removed > 0) {
+        spdlog::info("ConfigStore: removed {} unfinished save(s) of {}", removed, path_.string());
+    }
     if (!file_exists(path_)) return true;
 
     std::string error;

@@ -23,12 +23,14 @@ std::filesystem::path folder_of(const std::filesystem::path& target) {
     return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
+std::string temp_prefix(const std::filesystem::path& target) { return "." + target.filename().string() + "."; }
+
 }  // namespace
 
 std::optional<StagedFile> StagedFile::create(const std::filesystem::path& target, std::string& error) {
     // Hidden and named after the target, so a leftover from a crash is
     // recognisable next to the file it was meant to become.
-    std::string pattern = (folder_of(target) / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string pattern = (folder_of(target) / (temp_prefix(target) + "XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -37,6 +39,22 @@ std::optional<StagedFile> StagedFile::create(const std::filesystem::path& target
         return std::nullopt;
     }
     return StagedFile(fd, std::filesystem::path(name.data()), target);
+}
+
+int StagedFile::remove_leftovers(const std::filesystem::path& target, std::chrono::seconds age) {
+    const std::string prefix = temp_prefix(target);
+    const auto cutoff = std::filesystem::file_time_type::clock::now() - age;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder_of(target), error);
+    int removed = 0;
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        std::error_code ignored;
+        if (!entries->is_regular_file(ignored) || entries->last_write_time(ignored) > cutoff || ignored) continue;
+        if (std::filesystem::remove(entries->path(), ignored)) ++removed;
+    }
+    return removed;
 }
 
 StagedFile::StagedFile(int fd, std::filesystem::path temp, std::filesystem::path target)

@@ -2,6 +2,7 @@
 // step, so readers and crashes only ever see the old or the new content.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,6 +22,11 @@ public:
     StagedFile& operator=(StagedFile&&) = delete;
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
+    // Removes temporary files of `target` that a process killed mid-write
+    // left behind, once they are older than `age`, so a save still under
+    // way in another process keeps its own. Returns how many went.
+    static int remove_leftovers(const std::filesystem::path& target, std::chrono::seconds age);
+
     // Removes the temporary file unless it was put in place.
     ~StagedFile();
 

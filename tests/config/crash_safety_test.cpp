@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <string>
 #include <thread>
@@ -73,6 +74,23 @@ TEST_F(CrashSafety, ProcessKilledMidSaveLeavesAFileThatKeepsTheSession) {
         EXPECT_EQ(config.email, "ann@example.net");
         EXPECT_FALSE(log.contains("NativeLauncher: failed to load config"));
     }
+}
+
+TEST_F(CrashSafety, NextStartClearsOnlyStaleUnfinishedSaves) {
+    const auto folder = config_file().parent_path();
+    const auto an_hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const char* name : {".config.json.Ab12Cd", ".config.json.Fresh1", "notes.txt", ".config.json.toolong7"}) {
+        write_text_file(folder / name, "{\"token_enc\":\"x\"}");
+        if (std::string(name) != ".config.json.Fresh1") std::filesystem::last_write_time(folder / name, an_hour_ago);
+    }
+    LogCapture log;
+    load();
+    EXPECT_FALSE(std::filesystem::exists(folder / ".config.json.Ab12Cd"));
+    // A save of another launcher may be under way right now.
+    EXPECT_TRUE(std::filesystem::exists(folder / ".config.json.Fresh1"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "notes.txt"));
+    EXPECT_TRUE(std::filesystem::exists(folder / ".config.json.toolong7"));
+    EXPECT_TRUE(log.contains("ConfigStore: removed 1 unfinished save(s) of " + config_file().string()));
 }
 
 }  // namespace
