@@ -4,11 +4,11 @@
 
 namespace nb::ui {
 
-NativeLauncher::NativeLauncher() = default;
+NativeLauncher::NativeLauncher(ConfigStore store) : store_(std::move(store)) { store_.load(config_); }
 NativeLauncher::~NativeLauncher() = default;
 
 void NativeLauncher::set_backend_host(const std::string& host) {
-    backend_host_ = host.substr(0, k_max_backend_host);
+    config_.host = clamp_backend_host(host);
 }
 
 void NativeLauncher::set_deep_link(const std::string& uri) { deep_link_ = uri; }

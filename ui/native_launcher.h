@@ -6,6 +6,8 @@
 #include <string>
 
 #include "common/connection_params.h"
+#include "ui/config_store.h"
+#include "ui/launcher_config.h"
 
 namespace nb::ui {
 
@@ -20,7 +22,8 @@ public:
         bool use_https = false;
     };
 
-    NativeLauncher();
+    // Loads the user's configuration from `store`.
+    explicit NativeLauncher(ConfigStore store = ConfigStore::for_user());
     ~NativeLauncher();
     NativeLauncher(const NativeLauncher&) = delete;
     NativeLauncher& operator=(const NativeLauncher&) = delete;
@@ -35,16 +38,15 @@ public:
 
     // The backend every REST call of the window goes to, and with which the
     // stream's hand-over lets the session-info poller ask.
-    const std::string& backend_host() const { return backend_host_; }
-    bool use_https() const { return use_https_; }
+    const std::string& backend_host() const { return config_.host; }
+    bool use_https() const { return config_.use_https; }
     const std::string& deep_link() const { return deep_link_; }
 
 private:
-    static constexpr size_t k_max_backend_host = 255;
-    // The local machine, port 3000, until the configuration or NB_SAAS_URL
-    // names another.
-    std::string backend_host_ = "localhost:3000";
-    bool use_https_ = false;
+    ConfigStore store_;
+    // The configuration file's values (the built-in defaults without one),
+    // NB_SAAS_URL over its host.
+    LauncherConfig config_;
     std::string deep_link_;
     std::string ended_reason_;
 };
