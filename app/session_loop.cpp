@@ -14,6 +14,7 @@
 #include "app/event_loop.h"
 #include "app/overlay_callbacks.h"
 #include "app/shutdown_signal.h"
+#include "app/url_scheme_registration.h"
 #include "common/logging.h"
 #include "input/input_capture.h"
 #include "input/input_window_context.h"
@@ -153,7 +154,7 @@ StreamOutcome run_stream(const ConnectionParams& params) {
 int run_client(int argc, char** argv) {
     setup_logging();
     spdlog::info("Nubora Launcher v{}", k_version);
-    // The nubora:// scheme registration joins here once the desktop entry exists.
+    register_url_scheme();
 
     ConnectionParams active;
     std::string pending_deep_link;
