@@ -27,11 +27,19 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* k_running_executable = "/proc/self/exe";
-// Far above any build of the client; only guards against reading without bound.
-constexpr size_t k_executable_limit = size_t{1} << 30;
-constexpr size_t k_mimeapps_limit = size_t{4} << 20;
 
 std::string errno_message(int code) { return std::error_code(code, std::generic_category()).message(); }
+
+// Reads a file of the size it has now; the reader's buffer is as large as
+// its limit, so a generous fixed limit would cost that much at every start.
+std::optional<std::string> read_whole_file(const fs::path& path, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = "cannot inspect " + path.string() + ": " + errno_message(errno);
+        return std::nullopt;
+    }
+    return ui::read_small_file(path, static_cast<size_t>(info.st_size), error);
+}
 
 bool same_file(const fs::path& a, const fs::path& b) {
     struct stat first {};
@@ -64,7 +72,7 @@ bool put_file(const fs::path& target, std::string_view bytes, unsigned mode, std
 }
 
 bool refresh_installed_copy(const fs::path& target, std::string& error) {
-    const auto program = ui::read_small_file(k_running_executable, k_executable_limit, error);
+    const auto program = read_whole_file(k_running_executable, error);
     return program && put_file(target, *program, 0755, error);
 }
 
@@ -98,7 +106,7 @@ bool set_default_handler(const fs::path& config_home) {
     struct stat info {};
     if (::stat(list.c_str(), &info) == 0) {
         std::string error;
-        const auto existing = ui::read_small_file(list, k_mimeapps_limit, error);
+        const auto existing = read_whole_file(list, error);
         // Never replace a list that could not be read: the user's other
         // handlers would be lost with it.
         if (!existing) {

@@ -123,6 +123,9 @@ TEST_F(UrlSchemeRegistration, OtherHandlersInMimeappsListAreKept) {
         "[Default Applications]\ntext/html=firefox.desktop\nx-scheme-handler/nubora=old.desktop\n\n"
         "[Added Associations]\nimage/png=gimp.desktop;\n";
     test::write_text_file(mimeapps(), before);
+    // xdg-mime reports a default only when its entry's program is installed.
+    test::write_text_file(data() / "applications" / "firefox.desktop",
+                          "[Desktop Entry]\nType=Application\nName=Firefox\nExec=true %u\n");
     ::chmod(mimeapps().c_str(), 0640);
     start(built_client(), "first");
 
