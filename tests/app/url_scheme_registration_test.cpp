@@ -73,6 +73,10 @@ TEST_F(UrlSchemeRegistration, FromABuildFolderTheEntryNamesTheInstalledCopy) {
     EXPECT_EQ(test::permission_bits(installed()), 0755u);
     EXPECT_EQ(exec_line(test::read_text_file(entry())), "Exec=" + installed().string() + " %u");
     test::expect_valid_desktop_entry(entry(), folder_ / "validate");
+    // update-desktop-database saw it too.
+    EXPECT_NE(test::read_text_file(entry().parent_path() / "mimeinfo.cache").find(
+                  "x-scheme-handler/nubora=nubora-launcher.desktop;"),
+              std::string::npos);
     EXPECT_EQ(test::read_text_file(mimeapps()),
               "[Default Applications]\nx-scheme-handler/nubora=nubora-launcher.desktop\n");
     // No temporary file is left beside the copy or the entry.
@@ -93,29 +97,49 @@ TEST_F(UrlSchemeRegistration, FromTheInstalledCopyNothingIsCopied) {
     EXPECT_EQ(exec_line(test::read_text_file(entry())), "Exec=" + installed().string() + " %u");
 }
 
-TEST_F(UrlSchemeRegistration, AFailedCopyLeavesTheEntryOnTheRunningExecutable) {
-    // A file where the install folder belongs stops the copy even for root,
-    // for whom a read-only folder is no obstacle.
-    test::write_text_file(data() / "Nubora", "not a folder");
-    const std::string out = start(built_client(), "first");
+struct CopyBlocker {
+    const char* name;
+    void (*block)(const fs::path& install_folder);
+    bool works_for_root;
+};
 
+TEST_F(UrlSchemeRegistration, AFailedCopyLeavesTheEntryOnTheRunningExecutable) {
+    const CopyBlocker blockers[] = {
+        {"file where the folder belongs",
+         [](const fs::path& folder) { test::write_text_file(folder, "not a folder"); }, true},
+        {"read-only folder",
+         [](const fs::path& folder) {
+             fs::create_directories(folder);
+             fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+         },
+         false},
+    };
     const std::string running = fs::canonical(built_client()).string();
-    EXPECT_NE(out.find(k_refresh_failed + installed().string() + " ("), std::string::npos) << out;
-    EXPECT_NE(out.find(k_registered + running), std::string::npos) << out;
-    EXPECT_EQ(exec_line(test::read_text_file(entry())), "Exec=" + running + " %u");
+    for (const auto& blocker : blockers) {
+        SCOPED_TRACE(blocker.name);
+        if (!blocker.works_for_root && ::geteuid() == 0) continue;  // root writes there regardless
+        const fs::path folder = installed().parent_path();
+        blocker.block(folder);
+        const std::string out = start(built_client(), "first");
+        std::error_code ignored;
+        fs::permissions(folder, fs::perms::owner_all, ignored);
+        fs::remove_all(folder, ignored);
+
+        EXPECT_NE(out.find(k_refresh_failed + installed().string() + " ("), std::string::npos) << out;
+        EXPECT_NE(out.find(k_registered + running), std::string::npos) << out;
+        EXPECT_EQ(exec_line(test::read_text_file(entry())), "Exec=" + running + " %u");
+    }
 }
 
-TEST_F(UrlSchemeRegistration, AReadOnlyInstallFolderLeavesTheEntryOnTheRunningExecutable) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-    fs::create_directories(installed().parent_path());
-    fs::permissions(installed().parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
-    const std::string out = start(built_client(), "first");
-    fs::permissions(installed().parent_path(), fs::perms::owner_all);
-
-    const std::string running = fs::canonical(built_client()).string();
-    EXPECT_NE(out.find(k_refresh_failed + installed().string()), std::string::npos) << out;
-    EXPECT_EQ(exec_line(test::read_text_file(entry())), "Exec=" + running + " %u");
-    EXPECT_FALSE(fs::exists(installed()));
+TEST_F(UrlSchemeRegistration, WithoutTheDesktopDatabaseToolTheRegistrationStillCompletes) {
+    const fs::path work = folder_ / "first";
+    fs::create_directories(work);
+    auto env = xdg();
+    env.emplace_back("PATH", (folder_ / "empty").string());
+    test::ChildProcess client(built_client(), {}, env, work);
+    ASSERT_TRUE(client.wait_for_output(k_registered + installed().string())) << client.output();
+    EXPECT_TRUE(fs::exists(entry()));
+    EXPECT_FALSE(fs::exists(entry().parent_path() / "mimeinfo.cache"));
 }
 
 TEST_F(UrlSchemeRegistration, OtherHandlersInMimeappsListAreKept) {
