@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "app/url_scheme_registration_text.h"
@@ -17,6 +18,8 @@ struct ExecCase {
     std::string path;
     std::string program;  // as the Exec line must spell it
 };
+
+void PrintTo(const ExecCase& c, std::ostream* os) { *os << c.name; }
 
 class DesktopExecProgram : public ::testing::TestWithParam<ExecCase> {};
 
@@ -73,6 +76,8 @@ struct MimeappsCase {
     std::string before;
     std::string after;
 };
+
+void PrintTo(const MimeappsCase& c, std::ostream* os) { *os << c.name; }
 
 class WithDefaultHandler : public ::testing::TestWithParam<MimeappsCase> {};
 
