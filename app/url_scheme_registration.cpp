@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -66,6 +67,9 @@ bool put_file(const fs::path& target, std::string_view bytes, unsigned mode, std
         error = "cannot create " + target.parent_path().string() + ": " + folder_error.message();
         return false;
     }
+    // A start killed mid-copy leaves a whole program's worth of temporary
+    // file behind; one still being written by another start is younger.
+    ui::StagedFile::remove_leftovers(target, std::chrono::minutes(10));
     auto staged = ui::StagedFile::create(target, error);
     return staged && staged->set_permissions(mode, error) && staged->write_all(bytes, error) &&
            staged->replace_target(error);
