@@ -15,6 +15,7 @@
 #include "app/overlay_callbacks.h"
 #include "app/session_info_poller.h"
 #include "app/shutdown_signal.h"
+#include "app/url_scheme_registration.h"
 #include "common/logging.h"
 #include "input/input_capture.h"
 #include "input/input_window_context.h"
@@ -157,7 +158,7 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
 int run_client(int argc, char** argv) {
     setup_logging();
     spdlog::info("Nubora Launcher v{}", k_version);
-    // The nubora:// scheme registration joins here once the desktop entry exists.
+    register_url_scheme();
 
     ConnectionParams active;
     BackendAccess backend;  // stays empty after a direct start

@@ -19,6 +19,9 @@ packages=(
   libsqlite3-dev openssl
   # a real X server, input injection and screenshots for end-to-end tests
   xvfb xauth xdotool imagemagick x11-utils
+  # nubora:// registration: the tests check the desktop entry and open links
+  # through the freedesktop tools, and the client refreshes their cache
+  xdg-utils desktop-file-utils
 )
 
 missing=()

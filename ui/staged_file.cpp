@@ -71,6 +71,14 @@ StagedFile::~StagedFile() {
     if (!placed_) ::unlink(temp_.c_str());
 }
 
+bool StagedFile::set_permissions(unsigned mode, std::string& error) {
+    if (::fchmod(fd_, static_cast<mode_t>(mode)) != 0) {
+        error = errno_text("cannot set the permissions of", temp_);
+        return false;
+    }
+    return true;
+}
+
 bool StagedFile::write_all(std::string_view bytes, std::string& error) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd_, bytes.data(), bytes.size());

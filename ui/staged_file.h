@@ -30,6 +30,10 @@ public:
     // Removes the temporary file unless it was put in place.
     ~StagedFile();
 
+    // Sets the temporary file's permission bits, so the file arrives with
+    // them (an executable is never in place without its execute bit).
+    bool set_permissions(unsigned mode, std::string& error);
+
     // Writes all of `bytes` and flushes them to the disk.
     bool write_all(std::string_view bytes, std::string& error);
 

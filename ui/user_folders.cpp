@@ -6,6 +6,8 @@ namespace {
 
 constexpr const char* k_app_folder = "Nubora";
 
+}  // namespace
+
 // The XDG rule: a variable that is empty or not absolute is treated as unset,
 // and the fallback sits below $HOME.
 std::filesystem::path xdg_folder(const EnvLookup& env, const char* variable,
@@ -16,8 +18,6 @@ std::filesystem::path xdg_folder(const EnvLookup& env, const char* variable,
     if (const char* home = env("HOME"); home && *home) return std::filesystem::path(home) / below_home;
     return {};
 }
-
-}  // namespace
 
 std::filesystem::path config_file_path(const EnvLookup& env) {
     std::filesystem::path base;

@@ -14,6 +14,10 @@ using EnvLookup = std::function<const char*(const char*)>;
 
 inline const char* process_env(const char* name) { return std::getenv(name); }
 
+// A per-user XDG base folder: `variable` when it holds an absolute path,
+// else $HOME/`below_home`; empty when neither is known.
+std::filesystem::path xdg_folder(const EnvLookup& env, const char* variable, const std::filesystem::path& below_home);
+
 // APPDATA/Nubora/config.json when APPDATA is set (kept from the Windows
 // build, and handy for tests), else the XDG configuration folder. Empty when
 // none of them is known: the launcher then runs on defaults.

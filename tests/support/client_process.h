@@ -43,6 +43,10 @@ public:
             if (::chdir(work_dir_.c_str()) != 0) ::_exit(127);
             FILE* out = std::freopen(output_path_.c_str(), "w", stdout);
             if (!out || ::dup2(::fileno(stdout), 2) < 0) ::_exit(127);
+            // The client registers itself for nubora:// links at every start;
+            // folders of its own keep that out of the user's home.
+            ::setenv("XDG_DATA_HOME", (work_dir_ / "xdg-data").c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", (work_dir_ / "xdg-config").c_str(), 1);
             for (auto& [key, value] : env) ::setenv(key.c_str(), value.c_str(), 1);
             std::vector<char*> argv;
             std::string program_text = program.string();
