@@ -8,7 +8,7 @@
 namespace nb {
 
 void show_window_status(SDL_Window* window, const std::string& status) {
-    const std::string title = status.empty() ? std::string(k_window_title) : std::string(k_window_title) + " — " + status;
+    const std::string title = status.empty() ? std::string(k_window_title) : std::string(k_window_title) + " - " + status;
     SDL_SetWindowTitle(window, title.c_str());
 }
 

@@ -13,6 +13,7 @@ namespace nb {
 inline constexpr const char* k_window_title = "Nubora";
 
 // Shows `status` in the window title; an empty text restores the plain title.
+// ASCII only: X drops the UTF-8 title of a process in the C locale.
 void show_window_status(SDL_Window* window, const std::string& status);
 
 // Shows `status` for `hold_ms` while keeping the window responsive; closing

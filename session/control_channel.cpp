@@ -16,7 +16,6 @@ namespace nb {
 
 namespace {
 
-constexpr size_t k_session_key_bytes = 32;
 // How long close() waits for the strand to shut the socket before it gives
 // up; the owner then stops the context and the destructor closes it.
 constexpr auto k_close_wait = std::chrono::milliseconds(500);
@@ -128,7 +127,7 @@ bool ControlChannel::handshake(const ConnectionParams& params, SessionKeys& keys
         return resolve(params, endpoints) && connect_socket(params, endpoints) && authenticate(params, keys);
     } catch (const std::exception& e) {
         spdlog::error("Launcher: TCP handshake exception: {}", e.what());
-        give_advice(address(params) + " did not answer as an agent — check the port");
+        give_advice(address(params) + " did not answer as an agent. Check the port.");
         return false;
     }
 }
@@ -164,7 +163,7 @@ bool ControlChannel::resolve(const ConnectionParams& params, asio::ip::tcp::reso
         spdlog::error("Launcher: DNS resolve {}:{} {} ({})", params.host, params.port,
                       resolved.ok() ? "failed" : resolved.verdict(),
                       resolved.ok() ? std::string("no addresses") : resolved.text());
-        give_advice("Cannot find the PC '" + params.host + "' — check the host name");
+        give_advice("Cannot find the PC '" + params.host + "'. Check the host name.");
         return false;
     }
     return true;
@@ -193,8 +192,8 @@ bool ControlChannel::connect_socket(const ConnectionParams& params,
                      tuning_.connect_attempts, connected.text(), tuning_.connect_retry_pause_ms);
         if (attempt >= tuning_.connect_attempts) {
             spdlog::error("Launcher: TCP handshake exception: {}", connected.text());
-            give_advice("No connection to " + address(params) + " — check the host and port, and that the "
-                        "agent is running on that PC");
+            give_advice("No connection to " + address(params) + ". Check the host and port, and that the "
+                        "agent is running on that PC.");
             return false;
         }
         if (!pause_before_retry()) return false;
@@ -257,8 +256,8 @@ bool ControlChannel::authenticate(const ConnectionParams& params, SessionKeys& k
     }
     if (!read.ok()) {
         spdlog::error("Launcher: handshake read {} ({})", read.verdict(), read.text());
-        give_advice(address(params) + " did not answer as an agent — check the port and that the agent is "
-                    "running on that PC");
+        give_advice(address(params) + " did not answer as an agent. Check the port, and that the agent is "
+                    "running on that PC.");
         return false;
     }
 
@@ -267,24 +266,12 @@ bool ControlChannel::authenticate(const ConnectionParams& params, SessionKeys& k
     const auto feed = std::find(begin, end, '\n');
     const std::string first_line(begin, feed);
     read_buffer_.consume(first_line.size() + 1);
-    const nlohmann::json reply = nlohmann::json::parse(first_line);
-    if (!reply.is_object()) throw std::runtime_error("handshake reply is not a JSON object");
-
-    if (string_member(reply, "type") != "session_ready") {
-        const std::string reason = reply.contains("error") ? string_member(reply, "error") : "unknown";
-        spdlog::error("Launcher: handshake rejected: {}", reason);
-        give_advice("The PC refused the session (" + reason + ") — check the session token and stream settings");
+    std::string refusal;
+    if (!read_session_ready(first_line, keys, refusal)) {
+        if (!refusal.empty()) {
+            give_advice("The PC refused the session (" + refusal + "). Check the session token and stream settings.");
+        }
         return false;
-    }
-    keys.video = decode_key(reply, "video_key");
-    keys.audio = decode_key(reply, "audio_key");
-    keys.input = decode_key(reply, "input_key");
-    if (keys.video.size() != k_session_key_bytes) {
-        spdlog::error("Launcher: invalid video key size {}", keys.video.size());
-        return false;
-    }
-    if (keys.audio.size() != k_session_key_bytes) {
-        spdlog::warn("Launcher: invalid audio key size {} (expected {})", keys.audio.size(), k_session_key_bytes);
     }
     open_.store(true);
     spdlog::info("Launcher: TCP handshake complete, session ready (keys: video={}, audio={}, input={})",

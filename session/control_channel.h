@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/connection_params.h"
+#include "session/control_messages.h"
 
 namespace nb {
 
@@ -24,14 +25,6 @@ struct ControlTuning {
     int64_t step_timeout_ms = 5000;      // each resolve, connect, write and read of the handshake
     size_t queue_capacity = 64;          // queued outgoing messages
     size_t max_line_bytes = 64 * 1024;   // a longer incoming line is dropped, never buffered
-};
-
-// The three per-stream keys of "session_ready"; each empty when missing or
-// not standard base64.
-struct SessionKeys {
-    std::vector<uint8_t> video;
-    std::vector<uint8_t> audio;
-    std::vector<uint8_t> input;
 };
 
 // Host name to addresses. Blocking; the channel runs it off the waiting
@@ -63,7 +56,8 @@ public:
     void cancel_handshake();
     bool handshake_cancelled() const { return cancelled_.load(); }
     // After a failed handshake: what went wrong and what to check, for the
-    // user. Empty when cancelled. Read on the thread that ran the handshake
+    // user, in ASCII (X window titles lose other text in the C locale).
+    // Empty when cancelled. Read on the thread that ran the handshake
     // or after joining it.
     const std::string& failure_advice() const { return advice_; }
 

@@ -1,8 +1,15 @@
 #include "session/control_messages.h"
 
 #include <sodium.h>
+#include <spdlog/spdlog.h>
+
+#include <stdexcept>
 
 namespace nb {
+
+namespace {
+constexpr size_t k_session_key_bytes = 32;
+}  // namespace
 
 std::string auth_line(const ConnectionParams& params, const std::string& udp_ip) {
     // nlohmann's object keeps its members sorted, which the agent relies on
@@ -37,6 +44,28 @@ std::string string_member(const nlohmann::json& object, const char* member) {
     const auto it = object.find(member);
     if (it == object.end()) return {};
     return it->is_string() ? it->get<std::string>() : it->dump();
+}
+
+bool read_session_ready(const std::string& line, SessionKeys& keys, std::string& refusal) {
+    const nlohmann::json reply = nlohmann::json::parse(line);
+    if (!reply.is_object()) throw std::runtime_error("handshake reply is not a JSON object");
+    if (string_member(reply, "type") != "session_ready") {
+        refusal = reply.contains("error") ? string_member(reply, "error") : "unknown";
+        spdlog::error("Launcher: handshake rejected: {}", refusal);
+        return false;
+    }
+    keys.video = decode_key(reply, "video_key");
+    keys.audio = decode_key(reply, "audio_key");
+    keys.input = decode_key(reply, "input_key");
+    if (keys.video.size() != k_session_key_bytes) {
+        spdlog::error("Launcher: invalid video key size {}", keys.video.size());
+        return false;
+    }
+    // Audio without its key fails packet by packet later; the stream still runs.
+    if (keys.audio.size() != k_session_key_bytes) {
+        spdlog::warn("Launcher: invalid audio key size {} (expected {})", keys.audio.size(), k_session_key_bytes);
+    }
+    return true;
 }
 
 std::string message_type(std::string_view line) {

@@ -221,9 +221,6 @@ TEST_F(SdlAudioPlayerTest, PlaysAToneWithoutLossOrUncountedGaps) {
     EXPECT_NEAR(test::measure_frequency_hz(tone, channels, 1, 48000.0), 440.0, 2.0);
 }
 
-}  // namespace
-}  // namespace nb
-
 // Every driver asks the callback for whole buffers of the size it was
 // granted; a driver that rounds the size behind SDL's back would show here
 // as a partial buffer (and as a heap overflow under the asan preset).
@@ -247,3 +244,6 @@ TEST_P(SdlAudioDriverTest, CallbackFillsExactlyTheGrantedBuffer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SdlAudioDriverTest, ::testing::Values("disk", "dummy"));
+
+}  // namespace
+}  // namespace nb

@@ -161,7 +161,7 @@ TEST(Handshake, ProgressAndAdviceNameWhatToCheck) {
                                                   "Connecting to " + address + ", attempt 2 of 3",
                                                   "Connecting to " + address + ", attempt 3 of 3"}));
     const std::string advice =
-        "No connection to " + address + " — check the host and port, and that the agent is running on that PC";
+        "No connection to " + address + ". Check the host and port, and that the agent is running on that PC.";
     EXPECT_EQ(rig.channel.failure_advice(), advice);
     EXPECT_TRUE(log.contains_at(spdlog::level::err, "ControlChannel: " + advice));
 }
@@ -176,7 +176,7 @@ TEST(Handshake, UnknownHostIsAdvisedAsSuch) {
     params.host = "no-such-pc";
     EXPECT_FALSE(rig.handshake(params));
     EXPECT_TRUE(log.contains_substring("Launcher: DNS resolve no-such-pc:48001 failed ("));
-    EXPECT_EQ(rig.channel.failure_advice(), "Cannot find the PC 'no-such-pc' — check the host name");
+    EXPECT_EQ(rig.channel.failure_advice(), "Cannot find the PC 'no-such-pc'. Check the host name.");
 }
 
 TEST(Handshake, RefusedThenAcceptedConnectRetries) {
