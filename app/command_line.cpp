@@ -2,7 +2,9 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace nb {
 
@@ -150,53 +152,140 @@ bool parse_connection_uri(std::string_view uri, ConnectionParams& params) {
 
 namespace {
 
-// Reads a numeric option; logs the option's error line when it is refused.
-bool read_int_option(std::string_view name, std::string_view value, int64_t max, int32_t& field) {
-    const auto parsed = parse_bounded_int(value, max);
-    if (!parsed) {
-        spdlog::error("Invalid {} value '{}'", name, value);
-        return false;
-    }
+using Action = CommandLine::Action;
+
+struct OptionSpec {
+    std::string_view name;
+    std::string_view value_name;  // empty for options without a value
+    std::string_view help;
+    // Stores the value; false when it is not acceptable.
+    bool (*apply)(std::string_view value, ConnectionParams& params);
+};
+
+bool store_text(std::string_view value, std::string& field) {
+    if (value.empty()) return false;
+    field = std::string(value);
+    return true;
+}
+
+template <int64_t Max>
+bool store_number(std::string_view value, int32_t& field) {
+    const auto parsed = parse_bounded_int(value, Max);
+    if (!parsed) return false;
     field = static_cast<int32_t>(*parsed);
     return true;
 }
 
+// Unlike a deep link, a command line is typed by a person: a misspelt codec
+// is refused instead of quietly selecting H.264.
+bool store_codec(std::string_view value, ConnectionParams& params) {
+    if (value != "h264" && value != "hevc" && value != "h265" && value != "av1") return false;
+    params.codec = codec_from_text(value);
+    return true;
+}
+
+const std::vector<OptionSpec>& option_specs() {
+    static const std::vector<OptionSpec> specs = {
+        {"--host", "HOST", "Host name or address of the PC running the agent.",
+         [](std::string_view v, ConnectionParams& p) { return store_text(v, p.host); }},
+        {"--port", "PORT", "Agent control port, 1 to 65535 (default 48001).",
+         [](std::string_view v, ConnectionParams& p) {
+             const auto port = parse_bounded_int(v, k_max_port);
+             if (port) p.port = static_cast<uint16_t>(*port);
+             return port.has_value();
+         }},
+        {"--token", "TOKEN", "Session token for the agent.",
+         [](std::string_view v, ConnectionParams& p) { return store_text(v, p.token); }},
+        {"--codec", "CODEC", "h264, hevc (or h265) or av1 (default h264).", store_codec},
+        {"--fps", "N", "Frame rate, 1 to 240 (default 60).",
+         [](std::string_view v, ConnectionParams& p) { return store_number<k_max_fps>(v, p.fps); }},
+        {"--bitrate", "KBPS", "Video bit rate in kbit/s, 1 to 1000000 (default 30000).",
+         [](std::string_view v, ConnectionParams& p) { return store_number<k_max_bitrate>(v, p.bitrate); }},
+        {"--width", "W", "Stream width in pixels, 1 to 16384 (default 1920).",
+         [](std::string_view v, ConnectionParams& p) { return store_number<k_max_dimension>(v, p.width); }},
+        {"--height", "H", "Stream height in pixels, 1 to 16384 (default 1080).",
+         [](std::string_view v, ConnectionParams& p) { return store_number<k_max_dimension>(v, p.height); }},
+        {"--help", "", "Show this text and exit (also -h).", nullptr},
+        {"--version", "", "Show the version and exit.", nullptr},
+    };
+    return specs;
+}
+
+const OptionSpec* find_option(std::string_view name) {
+    if (name == "-h") name = "--help";
+    for (const auto& spec : option_specs()) {
+        if (spec.name == name) return &spec;
+    }
+    return nullptr;
+}
+
+CommandLine refuse(std::string error) {
+    CommandLine result;
+    result.action = Action::invalid;
+    result.error = std::move(error);
+    return result;
+}
+
 }  // namespace
 
-bool parse_command_line(int argc, const char* const* argv, ConnectionParams& params) {
-    if (argc < 2) return params.complete();
+CommandLine read_command_line(int argc, const char* const* argv) {
+    CommandLine result;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (is_connection_uri(arg)) return parse_connection_uri(arg, params);
-        if (i + 1 >= argc) break;  // an option without a value does nothing
-        const std::string_view value = argv[i + 1];
-        if (arg == "--host") {
-            params.host = std::string(value);
-        } else if (arg == "--port") {
-            const auto port = parse_bounded_int(value, k_max_port);
-            if (!port) {
-                spdlog::error("Invalid --port value '{}'", value);
-                return false;
-            }
-            params.port = static_cast<uint16_t>(*port);
-        } else if (arg == "--token") {
-            params.token = std::string(value);
-        } else if (arg == "--codec") {
-            params.codec = codec_from_text(value);
-        } else if (arg == "--fps") {
-            if (!read_int_option(arg, value, k_max_fps, params.fps)) return false;
-        } else if (arg == "--bitrate") {
-            if (!read_int_option(arg, value, k_max_bitrate, params.bitrate)) return false;
-        } else if (arg == "--width") {
-            if (!read_int_option(arg, value, k_max_dimension, params.width)) return false;
-        } else if (arg == "--height") {
-            if (!read_int_option(arg, value, k_max_dimension, params.height)) return false;
-        } else {
-            continue;  // unknown text: its neighbour is examined on its own
+        std::string_view arg = argv[i] != nullptr ? argv[i] : "";
+        if (is_connection_uri(arg)) {
+            result.action = Action::deep_link;
+            result.deep_link = std::string(arg);
+            return result;
         }
-        ++i;  // the value was consumed
+        std::string_view value;
+        bool inline_value = false;
+        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            inline_value = true;
+        }
+        const OptionSpec* spec = find_option(arg);
+        if (spec == nullptr) {
+            return refuse(arg.starts_with("-") ? "Unknown option '" + std::string(arg) + "'"
+                                                 : "Unexpected argument '" + std::string(arg) + "'");
+        }
+        if (spec->value_name.empty()) {
+            if (inline_value) return refuse("Option " + std::string(spec->name) + " takes no value");
+            result.action = spec->name == "--help" ? Action::help : Action::version;
+            return result;
+        }
+        if (!inline_value) {
+            if (i + 1 >= argc || argv[i + 1] == nullptr) {
+                return refuse("Option " + std::string(spec->name) + " needs a value");
+            }
+            value = argv[++i];
+        }
+        if (!spec->apply(value, result.params)) {
+            return refuse("Invalid " + std::string(spec->name) + " value '" + std::string(value) + "'");
+        }
     }
-    return params.complete();
+    result.action = result.params.complete() ? Action::stream : Action::launcher_window;
+    return result;
+}
+
+std::string command_line_usage() {
+    std::string text =
+        "Usage: nubora-launcher [--host HOST --token TOKEN] [options]\n"
+        "       nubora-launcher 'nubora://session?host=HOST&token=TOKEN[&port=..][&codec=..][&fps=..][&bitrate=..]'\n"
+        "\n"
+        "With --host and --token the stream starts at once; otherwise the launcher\n"
+        "window opens. Values are given as '--option VALUE' or '--option=VALUE'.\n\n";
+    for (const auto& spec : option_specs()) {
+        std::string head = "  " + std::string(spec.name);
+        if (!spec.value_name.empty()) head += " " + std::string(spec.value_name);
+        head.resize(std::max<size_t>(head.size() + 2, 20), ' ');
+        text += head + std::string(spec.help) + "\n";
+    }
+    text +=
+        "\nExit status: 0 when the launcher window is closed or a signal ends the client,\n"
+        "1 when a stream cannot start or its connection to the PC is lost, 2 for a bad\n"
+        "command line.\n";
+    return text;
 }
 
 }  // namespace nb

@@ -25,6 +25,30 @@ std::string query_value(std::string_view query, std::string_view key);
 
 bool is_connection_uri(std::string_view text);
 bool parse_connection_uri(std::string_view uri, ConnectionParams& params);
-bool parse_command_line(int argc, const char* const* argv, ConnectionParams& params);
+
+inline constexpr std::string_view k_client_version = "0.1.0";
+
+// What the process arguments ask for. Options take their value as the next
+// argument or after "=" ("--fps=120"); a deep link ends the options, and
+// whatever follows it is not looked at.
+struct CommandLine {
+    enum class Action {
+        stream,           // host and token given: stream at once with `params`
+        deep_link,        // a nubora:// link to hand to the launcher window
+        launcher_window,  // nothing (or not enough) to stream with
+        help,
+        version,
+        invalid,          // `error` says what, naming the option
+    };
+    Action action = Action::launcher_window;
+    ConnectionParams params;
+    std::string deep_link;
+    std::string error;
+};
+
+CommandLine read_command_line(int argc, const char* const* argv);
+
+// The --help text.
+std::string command_line_usage();
 
 }  // namespace nb

@@ -5,17 +5,20 @@
 #include <sodium.h>
 #include <spdlog/spdlog.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/connect_attempt.h"
 #include "app/event_loop.h"
 #include "app/overlay_callbacks.h"
 #include "app/session_info_poller.h"
 #include "app/shutdown_signal.h"
 #include "app/url_scheme_registration.h"
+#include "app/window_status.h"
 #include "common/logging.h"
 #include "input/input_capture.h"
 #include "input/input_window_context.h"
@@ -29,9 +32,15 @@ namespace nb {
 
 namespace {
 
-constexpr const char* k_version = "0.1.0";
+// How long the window stays up to say why a stream ended or never started.
+constexpr int64_t k_notice_hold_ms = 1500;
+constexpr const char* k_connection_lost = "Connection to the PC was lost";
 
-enum class StreamOutcome { ended, fatal };
+enum class StreamOutcome {
+    ended,      // the user closed the window, a signal came, or the attempt was given up
+    lost,       // the agent's control connection failed or closed
+    fatal,
+};
 
 // Binds the overlay to the renderer's GL context, which set-up needs
 // current; the render lock keeps the frame path off the context meanwhile.
@@ -75,7 +84,7 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
 
     GlRenderer::prepare_window_attributes();
     spdlog::debug("Creating SDL window {}x{}", params.width, params.height);
-    SDL_Window* window = SDL_CreateWindow("Nubora", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, params.width,
+    SDL_Window* window = SDL_CreateWindow(k_window_title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, params.width,
                                           params.height,
                                           SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI |
                                               SDL_WINDOW_OPENGL);
@@ -101,12 +110,20 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
     if (sodium_init() < 0) spdlog::critical("Launcher: libsodium init failed");
 
     spdlog::info("Starting connect pipeline...");
-    if (!launcher->connect(params, window)) {
-        spdlog::critical("Failed to connect to agent");
+    const ConnectAttempt::Result attempt = ConnectAttempt(window, *launcher).run(params);
+    if (attempt != ConnectAttempt::Result::connected || !launcher->start_streaming(params, window)) {
+        const bool given_up = attempt == ConnectAttempt::Result::closed_by_user ||
+                              attempt == ConnectAttempt::Result::stopped_by_signal;
+        if (!given_up) {
+            spdlog::critical("Failed to connect to agent");
+            const std::string& advice = launcher->connect_failure();
+            hold_window_status(window, advice.empty() ? "Could not start the stream, see launcher.log" : advice,
+                               k_notice_hold_ms);
+        }
+        launcher.reset();
         SDL_DestroyWindow(window);
         SDL_Quit();
-        launcher.reset();
-        return StreamOutcome::fatal;
+        return given_up ? StreamOutcome::ended : StreamOutcome::fatal;
     }
 
     initialize_overlay(overlay, *launcher, params);
@@ -118,6 +135,14 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
     input_context.on_input = [&launcher](IInputCapture&) { launcher->send_pending_input(); };
     const bool hooked = attach_input_context(window, &input_context);
     if (hooked) spdlog::info("Input hook attached to the streaming window for direct input handling");
+
+    // The event loop sees running() go false and ends the stream; the event
+    // only wakes it should it be waiting.
+    launcher->set_on_connection_lost([] {
+        SDL_Event wake{};
+        wake.type = SDL_USEREVENT;
+        SDL_PushEvent(&wake);
+    });
 
     // Until the backend first answers, the overlay counts the session time
     // from its own start. A direct start has no backend to ask.
@@ -146,37 +171,52 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
     pipeline.join();
     poller.stop();
     if (hooked) detach_input_context(window);
+    const bool lost = launcher->connection_lost();
     launcher.reset();
+    if (lost) {
+        hold_window_status(window, k_connection_lost, k_notice_hold_ms);
+    }
     SDL_DestroyWindow(window);
     SDL_Quit();
     spdlog::info("Session ended — returning to launcher");
-    return StreamOutcome::ended;
+    return lost ? StreamOutcome::lost : StreamOutcome::ended;
 }
 
 }  // namespace
 
 int run_client(int argc, char** argv) {
+    // Help, version and mistakes are answered before logging starts, so they
+    // print cleanly and leave no log file behind.
+    const CommandLine cli = read_command_line(argc, argv);
+    switch (cli.action) {
+    case CommandLine::Action::help:
+        std::fputs(command_line_usage().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::version:
+        std::printf("Nubora Launcher v%.*s\n", static_cast<int>(k_client_version.size()), k_client_version.data());
+        return 0;
+    case CommandLine::Action::invalid:
+        std::fprintf(stderr, "nubora-launcher: %s\n\n%s", cli.error.c_str(), command_line_usage().c_str());
+        return 2;
+    default:
+        break;
+    }
+
     setup_logging();
-    spdlog::info("Nubora Launcher v{}", k_version);
+    spdlog::info("Nubora Launcher v{}", k_client_version);
     register_url_scheme();
 
     ConnectionParams active;
     BackendAccess backend;  // stays empty after a direct start
     std::string pending_deep_link;
     bool direct = false;
-    ConnectionParams parsed;
-    if (parse_command_line(argc, argv, parsed)) {
-        for (int i = 1; i < argc; ++i) {
-            if (is_connection_uri(argv[i])) {
-                pending_deep_link = argv[i];
-                break;
-            }
-        }
-        if (pending_deep_link.empty()) {
-            active = parsed;
-            direct = true;
-            spdlog::info("CLI args parsed — direct connect (no welcome window)");
-        }
+    if (cli.action == CommandLine::Action::deep_link) {
+        ConnectionParams from_link = cli.params;
+        if (parse_connection_uri(cli.deep_link, from_link)) pending_deep_link = cli.deep_link;
+    } else if (cli.action == CommandLine::Action::stream) {
+        active = cli.params;
+        direct = true;
+        spdlog::info("CLI args parsed — direct connect (no welcome window)");
     }
 
     ui::NativeLauncher launcher_window;
@@ -210,9 +250,13 @@ int run_client(int argc, char** argv) {
             backend = {result.backend, result.api_token, result.use_https};
         }
         spdlog::info("Connecting to {}:{} ({}x{} @{}fps, codec={}, bitrate={}kbps)", active.host, active.port,
-                     active.width, active.height, active.fps, codec_number(active.codec), active.bitrate);
-        if (run_stream(active, backend) == StreamOutcome::fatal) return 1;
-        notice = "Session ended";
+                     active.width, active.height, active.fps, codec_name(active.codec), active.bitrate);
+        const StreamOutcome outcome = run_stream(active, backend);
+        if (outcome == StreamOutcome::fatal) return 1;
+        // A stream started from the command line has no launcher window to
+        // come back to with the bad news: the exit status carries it.
+        if (outcome == StreamOutcome::lost && first_pass && direct && !shutdown_requested()) return 1;
+        notice = outcome == StreamOutcome::lost ? k_connection_lost : "Session ended";
     }
 }
 

@@ -6,6 +6,10 @@
 
 namespace nb {
 
+// The handler cannot wake SDL's event wait, so waits on window events
+// check the flag at least this often.
+inline constexpr int k_signal_check_ms = 50;
+
 void install_shutdown_signal_handler();
 bool shutdown_requested();
 

@@ -57,10 +57,13 @@ bool SdlAudioPlayer::initialize(uint32_t sample_rate, uint32_t channels) {
     want.callback = &SdlAudioPlayer::audio_callback;
     want.userdata = this;
     SDL_AudioSpec have{};
-    // Only the buffer size may differ from the request: rate, format and
-    // channel count stay as asked and SDL converts behind the callback, so
-    // the ring always holds exactly what the decoder produced.
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+    // Nothing may differ from the request: whatever the device really runs
+    // at, SDL converts and buffers behind the callback, which therefore
+    // always fills exactly the buffer SDL sized for it. Letting the sample
+    // count change instead trusts each driver to resize its own buffer when
+    // it rounds the count, which SDL 2.26's dummy driver does not (a heap
+    // overflow on every callback).
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (device_ == 0) {
         spdlog::error("SdlAudioPlayer: no default audio output: {}", SDL_GetError());
         spdlog::error("SdlAudioPlayer: failed to get audio device");

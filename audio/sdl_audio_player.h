@@ -23,9 +23,10 @@ namespace nb {
 // not initialised.
 class SdlAudioPlayer final : public IAudioSink {
 public:
-    // 10 ms at 48 kHz: small enough for low latency, large enough that a
-    // busy desktop does not starve the device.
-    static constexpr uint16_t k_requested_buffer_frames = 480;
+    // About 10 ms at 48 kHz: small enough for low latency, large enough that
+    // a busy desktop does not starve the device. A power of two, because
+    // several SDL drivers round other sizes up to one.
+    static constexpr uint16_t k_requested_buffer_frames = 512;
     // The ring holds this much audio; anything older is dropped.
     static constexpr uint32_t k_ring_ms = 100;
 

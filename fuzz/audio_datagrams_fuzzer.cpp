@@ -7,7 +7,7 @@
 
 #include "audio/opus_audio_decoder.h"
 #include "fuzz/support/fuzz_input.h"
-#include "net/audio_packet_handler.h"
+#include "audio/audio_packet_handler.h"
 #include "net/decryption.h"
 #include "net/media_encryption.h"
 

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<const char*> argv;
     for (const auto& arg : args) argv.push_back(arg.c_str());
     argv.push_back(nullptr);
-    nb::ConnectionParams from_args;
-    if (nb::parse_command_line(static_cast<int>(args.size()), argv.data(), from_args)) check_params(from_args);
+    const nb::CommandLine cli = nb::read_command_line(static_cast<int>(args.size()), argv.data());
+    if (cli.action == nb::CommandLine::Action::stream) check_params(cli.params);
+    NB_FUZZ_CHECK((cli.action == nb::CommandLine::Action::invalid) == !cli.error.empty());
     return 0;
 }

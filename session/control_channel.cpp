@@ -1,265 +1,432 @@
-// The agent control channel: the authenticating handshake and the queue of
-// outgoing control messages (one compact JSON object per line).
-#include <nlohmann/json.hpp>
-#include <sodium.h>
+// The agent control connection: a cancellable handshake driven on the
+// connecting thread, then every read and write on one strand.
+#include "session/control_channel.h"
+
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <chrono>
-#include <istream>
+#include <future>
 #include <stdexcept>
+#include <thread>
 
-#include "session/launcher.h"
+#include "session/control_messages.h"
 
 namespace nb {
 
 namespace {
 
-constexpr size_t k_session_key_bytes = 32;
+// How long close() waits for the strand to shut the socket before it gives
+// up; the owner then stops the context and the destructor closes it.
+constexpr auto k_close_wait = std::chrono::milliseconds(500);
 
-struct StepOutcome {
+asio::ip::tcp::resolver::results_type system_resolve(const std::string& host, const std::string& port,
+                                                     asio::error_code& error) {
+    asio::io_context io;
+    asio::ip::tcp::resolver resolver(io);
+    return resolver.resolve(host, port, error);
+}
+
+// A name lookup on a helper thread. getaddrinfo cannot be interrupted, so a
+// cancelled lookup is abandoned: the thread finishes on its own and its
+// result goes nowhere.
+struct PendingLookup {
+    std::mutex lock;  // guards abandoned, and the hand-over of the result
+    bool abandoned = false;
+};
+
+std::string address(const ConnectionParams& params) { return params.host + ":" + std::to_string(params.port); }
+
+}  // namespace
+
+struct ControlChannel::StepOutcome {
     asio::error_code error;
     bool timed_out = false;
+    bool cancelled = false;
 
-    bool ok() const { return !error && !timed_out; }
+    bool ok() const { return !error && !timed_out && !cancelled; }
     const char* verdict() const { return timed_out ? "timed out" : "failed"; }
     std::string text() const { return error.message(); }
 };
 
+ControlChannel::ControlChannel(asio::io_context& io, ControlTuning tuning, HostResolver resolver)
+    : io_(io),
+      tuning_(tuning),
+      resolver_(resolver ? std::move(resolver) : HostResolver(system_resolve)),
+      strand_(asio::make_strand(io)),
+      read_buffer_(tuning.max_line_bytes) {}
+
+ControlChannel::~ControlChannel() {
+    // By now no thread serves the context, so nothing races the close.
+    open_.store(false);
+    if (socket_ && socket_->is_open()) {
+        asio::error_code ignored;
+        socket_->shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        socket_->close(ignored);
+    }
+}
+
+void ControlChannel::report(const std::string& status) {
+    if (progress_) progress_(status);
+}
+
+void ControlChannel::give_advice(std::string advice) {
+    spdlog::error("ControlChannel: {}", advice);
+    advice_ = std::move(advice);
+}
+
+void ControlChannel::cancel_handshake() {
+    cancelled_.store(true);
+    // Runs inside the step the connecting thread is driving, or at the start
+    // of its next one; after the handshake it finds nothing to abort.
+    asio::post(io_, [this] {
+        if (abort_step_) abort_step_();
+    });
+}
+
 // Runs one asynchronous step on the calling thread with a deadline beside it.
 // `start` begins the operation and must call the handler it is given exactly
-// once; `cancel` aborts the operation when the deadline passes first.
+// once; `cancel` aborts the operation when the deadline or a cancel comes first.
 template <typename Start, typename Cancel>
-StepOutcome run_step(asio::io_context& io, int64_t timeout_ms, Start&& start, Cancel&& cancel) {
-    io.restart();
+ControlChannel::StepOutcome ControlChannel::run_step(int64_t timeout_ms, Start&& start, Cancel&& cancel) {
     StepOutcome outcome;
+    if (cancelled_.load()) {
+        outcome.cancelled = true;
+        return outcome;
+    }
+    io_.restart();
     bool finished = false;
-    asio::steady_timer deadline(io, std::chrono::milliseconds(timeout_ms));
+    asio::steady_timer deadline(io_, std::chrono::milliseconds(timeout_ms));
+    auto give_up = [&](bool timed_out) {
+        if (finished || outcome.timed_out || outcome.cancelled) return;
+        (timed_out ? outcome.timed_out : outcome.cancelled) = true;
+        outcome.error = timed_out ? asio::error::timed_out : asio::error::operation_aborted;
+        cancel();
+    };
+    abort_step_ = [&] {
+        give_up(false);
+        deadline.cancel();
+    };
     deadline.async_wait([&](const asio::error_code& error) {
-        if (!error && !finished) {
-            outcome.timed_out = true;
-            outcome.error = asio::error::timed_out;
-            cancel();
-        }
+        if (!error) give_up(true);
     });
     start([&](const asio::error_code& error) {
         finished = true;
-        if (!outcome.timed_out) outcome.error = error;
+        if (!outcome.timed_out && !outcome.cancelled) outcome.error = error;
         deadline.cancel();
     });
-    io.run();
+    io_.run();
+    abort_step_ = nullptr;
     return outcome;
 }
 
-// Standard base64 with padding; anything else (line breaks, the URL-safe
-// alphabet, trailing junk) gives an empty key.
-std::vector<uint8_t> decode_key(const nlohmann::json& reply, const char* member) {
-    const auto it = reply.find(member);
-    if (it == reply.end() || !it->is_string()) return {};
-    const std::string& text = it->get_ref<const std::string&>();
-    if (text.empty()) return {};
-    std::vector<uint8_t> key(text.size() / 4 * 3 + 3);
-    size_t key_len = 0;
-    const char* end = nullptr;
-    if (sodium_base642bin(key.data(), key.size(), text.data(), text.size(), nullptr, &key_len, &end,
-                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
-        end != text.data() + text.size()) {
-        return {};
-    }
-    key.resize(key_len);
-    return key;
-}
-
-std::string string_member(const nlohmann::json& object, const char* member) {
-    const auto it = object.find(member);
-    if (it == object.end()) return {};
-    return it->is_string() ? it->get<std::string>() : it->dump();
-}
-
-}  // namespace
-
-bool Launcher::tcp_handshake(const ConnectionParams& params) {
+bool ControlChannel::handshake(const ConnectionParams& params, SessionKeys& keys) {
+    advice_.clear();
     try {
-        // 1. Resolve.
-        asio::ip::tcp::resolver resolver(io_context_);
         asio::ip::tcp::resolver::results_type endpoints;
-        const std::string port_text = std::to_string(params.port);
-        const StepOutcome resolved = run_step(
-            io_context_, tuning_.step_timeout_ms,
-            [&](auto done) {
-                resolver.async_resolve(params.host, port_text,
-                                       [&, done](const asio::error_code& error, auto results) {
-                                           endpoints = results;
-                                           done(error);
-                                       });
-            },
-            [&] { resolver.cancel(); });
-        if (!resolved.ok() || endpoints.empty()) {
-            spdlog::error("Launcher: DNS resolve {}:{} {} ({})", params.host, params.port,
-                          resolved.ok() ? "failed" : resolved.verdict(),
-                          resolved.ok() ? std::string("no addresses") : resolved.text());
-            return false;
-        }
-
-        // 2. Connect, with a fresh socket per attempt.
-        for (int attempt = 1;; ++attempt) {
-            control_socket_ = std::make_shared<asio::ip::tcp::socket>(io_context_);
-            auto socket = control_socket_;
-            const StepOutcome connected = run_step(
-                io_context_, tuning_.step_timeout_ms,
-                [&](auto done) {
-                    asio::async_connect(*socket, endpoints,
-                                        [done](const asio::error_code& error, const auto&) { done(error); });
-                },
-                [&] {
-                    asio::error_code ignored;
-                    socket->close(ignored);
-                });
-            if (connected.ok()) break;
-            spdlog::warn("Launcher: TCP connect attempt {}/{} failed: {} — retrying in {}ms", attempt,
-                         tuning_.connect_attempts, connected.text(), tuning_.connect_retry_pause_ms);
-            if (attempt >= tuning_.connect_attempts) throw std::runtime_error(connected.text());
-            std::this_thread::sleep_for(std::chrono::milliseconds(tuning_.connect_retry_pause_ms));
-        }
-
-        // 3. Small control messages must not wait for Nagle.
-        asio::error_code option_error;
-        control_socket_->set_option(asio::ip::tcp::no_delay(true), option_error);
-        if (option_error) throw std::runtime_error("set_option: " + option_error.message());
-
-        // 4. The local address is what the agent learns as our UDP address.
-        std::string udp_ip;
-        asio::error_code address_error;
-        const auto local = control_socket_->local_endpoint(address_error);
-        if (!address_error) {
-            udp_ip = local.address().to_string();
-            spdlog::info("Launcher: local UDP IP = {} (will be sent to agent)", udp_ip);
-        }
-
-        // 5. Authenticate. The JSON object keeps its members sorted by key.
-        const nlohmann::json auth = {
-            {"bitrate", params.bitrate}, {"codec", codec_number(params.codec)},
-            {"fps", params.fps},         {"height", params.height},
-            {"token", params.token},     {"type", "auth"},
-            {"udp_ip", udp_ip},          {"width", params.width},
-        };
-        const std::string auth_line = auth.dump() + "\n";
-        const StepOutcome written = run_step(
-            io_context_, tuning_.step_timeout_ms,
-            [&](auto done) {
-                asio::async_write(*control_socket_, asio::buffer(auth_line),
-                                  [done](const asio::error_code& error, size_t) { done(error); });
-            },
-            [&] { control_socket_->cancel(); });
-        if (!written.ok()) {
-            spdlog::error("Launcher: auth write {} ({})", written.verdict(), written.text());
-            return false;
-        }
-        spdlog::debug("Launcher: sent auth message");
-
-        // 6. One reply line, bounded so a peer cannot make us buffer without end.
-        asio::streambuf reply_buffer(tuning_.max_control_line_bytes);
-        const StepOutcome read = run_step(
-            io_context_, tuning_.step_timeout_ms,
-            [&](auto done) {
-                asio::async_read_until(*control_socket_, reply_buffer, '\n',
-                                       [done](const asio::error_code& error, size_t) { done(error); });
-            },
-            [&] { control_socket_->cancel(); });
-        if (!read.timed_out && read.error == asio::error::not_found) {
-            spdlog::error("Launcher: handshake read failed (line too long)");
-            return false;
-        }
-        if (!read.ok()) {
-            spdlog::error("Launcher: handshake read {} ({})", read.verdict(), read.text());
-            return false;
-        }
-
-        // 7. Parse the first line; whatever followed it is dropped.
-        std::istream reply_stream(&reply_buffer);
-        std::string line;
-        std::getline(reply_stream, line);
-        const nlohmann::json reply = nlohmann::json::parse(line);
-        if (!reply.is_object()) throw std::runtime_error("handshake reply is not a JSON object");
-
-        // 8. Anything but session_ready is a refusal.
-        if (string_member(reply, "type") != "session_ready") {
-            const std::string reason = reply.contains("error") ? string_member(reply, "error") : "unknown";
-            spdlog::error("Launcher: handshake rejected: {}", reason);
-            return false;
-        }
-
-        // 9-11. Keys.
-        video_key_ = decode_key(reply, "video_key");
-        audio_key_ = decode_key(reply, "audio_key");
-        input_key_ = decode_key(reply, "input_key");
-        if (video_key_.size() != k_session_key_bytes) {
-            spdlog::error("Launcher: invalid video key size {}", video_key_.size());
-            return false;
-        }
-        if (audio_key_.size() != k_session_key_bytes) {
-            spdlog::warn("Launcher: invalid audio key size {} (expected {})", audio_key_.size(),
-                         k_session_key_bytes);
-        }
-        control_open_.store(true);
-        spdlog::info("Launcher: TCP handshake complete, session ready (keys: video={}, audio={}, input={})",
-                     video_key_.size(), audio_key_.size(), input_key_.size());
-        return true;
+        return resolve(params, endpoints) && connect_socket(params, endpoints) && authenticate(params, keys);
     } catch (const std::exception& e) {
         spdlog::error("Launcher: TCP handshake exception: {}", e.what());
+        give_advice(address(params) + " did not answer as an agent. Check the port.");
         return false;
     }
 }
 
-void Launcher::send_control(const std::string& json_text) {
-    if (control_closed_.load() || !control_open_.load()) return;
-    auto message = std::make_shared<const std::string>(json_text + "\n");
-    asio::post(strand_, [this, message] { enqueue_control(message); });
+bool ControlChannel::resolve(const ConnectionParams& params, asio::ip::tcp::resolver::results_type& endpoints) {
+    report("Looking up " + params.host);
+    const std::string port_text = std::to_string(params.port);
+    auto pending = std::make_shared<PendingLookup>();
+    const StepOutcome resolved = run_step(
+        tuning_.step_timeout_ms,
+        [&](auto done) {
+            // The thread owns copies of all it needs: the channel may be gone
+            // by the time a stuck lookup returns.
+            std::thread([&io = io_, resolver = resolver_, pending, done, &endpoints, host = params.host, port_text] {
+                asio::error_code error;
+                auto results = resolver(host, port_text, error);
+                std::lock_guard lock(pending->lock);
+                if (pending->abandoned) return;
+                // The step waits for this hand-over, so the context, `endpoints`
+                // and `done` are all still there.
+                asio::post(io, [&endpoints, done, results = std::move(results), error] {
+                    endpoints = results;
+                    done(error);
+                });
+            }).detach();
+        },
+        [&] {
+            std::lock_guard lock(pending->lock);
+            pending->abandoned = true;
+        });
+    if (resolved.cancelled) return false;
+    if (!resolved.ok() || endpoints.empty()) {
+        spdlog::error("Launcher: DNS resolve {}:{} {} ({})", params.host, params.port,
+                      resolved.ok() ? "failed" : resolved.verdict(),
+                      resolved.ok() ? std::string("no addresses") : resolved.text());
+        give_advice("Cannot find the PC '" + params.host + "'. Check the host name.");
+        return false;
+    }
+    return true;
 }
 
-void Launcher::enqueue_control(std::shared_ptr<const std::string> message) {
-    if (write_queue_.size() >= tuning_.control_queue_capacity) {
+bool ControlChannel::connect_socket(const ConnectionParams& params,
+                                    const asio::ip::tcp::resolver::results_type& endpoints) {
+    for (int attempt = 1;; ++attempt) {
+        report("Connecting to " + address(params) + ", attempt " +
+               std::to_string(attempt) + " of " + std::to_string(tuning_.connect_attempts));
+        socket_ = std::make_shared<asio::ip::tcp::socket>(io_);
+        auto socket = socket_;
+        const StepOutcome connected = run_step(
+            tuning_.step_timeout_ms,
+            [&](auto done) {
+                asio::async_connect(*socket, endpoints,
+                                    [done](const asio::error_code& error, const auto&) { done(error); });
+            },
+            [&] {
+                asio::error_code ignored;
+                socket->close(ignored);
+            });
+        if (connected.cancelled) return false;
+        if (connected.ok()) break;
+        spdlog::warn("Launcher: TCP connect attempt {}/{} failed: {} — retrying in {}ms", attempt,
+                     tuning_.connect_attempts, connected.text(), tuning_.connect_retry_pause_ms);
+        if (attempt >= tuning_.connect_attempts) {
+            spdlog::error("Launcher: TCP handshake exception: {}", connected.text());
+            give_advice("No connection to " + address(params) + ". Check the host and port, and that the "
+                        "agent is running on that PC.");
+            return false;
+        }
+        if (!pause_before_retry()) return false;
+    }
+    // Small control messages must not wait for Nagle.
+    asio::error_code option_error;
+    socket_->set_option(asio::ip::tcp::no_delay(true), option_error);
+    if (option_error) throw std::runtime_error("set_option: " + option_error.message());
+    return true;
+}
+
+bool ControlChannel::pause_before_retry() {
+    asio::steady_timer pause(io_, std::chrono::milliseconds(tuning_.connect_retry_pause_ms));
+    const StepOutcome waited = run_step(
+        tuning_.connect_retry_pause_ms + tuning_.step_timeout_ms,
+        [&](auto done) { pause.async_wait([done](const asio::error_code& error) { done(error); }); },
+        [&] { pause.cancel(); });
+    return waited.ok();
+}
+
+bool ControlChannel::authenticate(const ConnectionParams& params, SessionKeys& keys) {
+    // The local address is what the agent learns as our UDP address.
+    std::string udp_ip;
+    asio::error_code address_error;
+    const auto local = socket_->local_endpoint(address_error);
+    if (!address_error) {
+        udp_ip = local.address().to_string();
+        spdlog::info("Launcher: local UDP IP = {} (will be sent to agent)", udp_ip);
+    }
+
+    report("Connected to " + address(params) + ", waiting for the PC to answer");
+    const std::string line = auth_line(params, udp_ip);
+    auto socket = socket_;
+    const StepOutcome written = run_step(
+        tuning_.step_timeout_ms,
+        [&](auto done) {
+            asio::async_write(*socket, asio::buffer(line), [done](const asio::error_code& error, size_t) { done(error); });
+        },
+        [&] { socket->cancel(); });
+    if (written.cancelled) return false;
+    if (!written.ok()) {
+        spdlog::error("Launcher: auth write {} ({})", written.verdict(), written.text());
+        return false;
+    }
+    spdlog::debug("Launcher: sent auth message");
+
+    // One reply line, bounded so a peer cannot make us buffer without end.
+    // Whatever follows it stays in the buffer for the reader.
+    const StepOutcome read = run_step(
+        tuning_.step_timeout_ms,
+        [&](auto done) {
+            asio::async_read_until(*socket, read_buffer_, '\n',
+                                   [done](const asio::error_code& error, size_t) { done(error); });
+        },
+        [&] { socket->cancel(); });
+    if (read.cancelled) return false;
+    if (!read.timed_out && read.error == asio::error::not_found) {
+        spdlog::error("Launcher: handshake read failed (line too long)");
+        return false;
+    }
+    if (!read.ok()) {
+        spdlog::error("Launcher: handshake read {} ({})", read.verdict(), read.text());
+        give_advice(address(params) + " did not answer as an agent. Check the port, and that the agent is "
+                    "running on that PC.");
+        return false;
+    }
+
+    const auto begin = asio::buffers_begin(read_buffer_.data());
+    const auto end = asio::buffers_end(read_buffer_.data());
+    const auto feed = std::find(begin, end, '\n');
+    const std::string first_line(begin, feed);
+    read_buffer_.consume(first_line.size() + 1);
+    std::string refusal;
+    if (!read_session_ready(first_line, keys, refusal)) {
+        if (!refusal.empty()) {
+            give_advice("The PC refused the session (" + refusal + "). Check the session token and stream settings.");
+        }
+        return false;
+    }
+    open_.store(true);
+    spdlog::info("Launcher: TCP handshake complete, session ready (keys: video={}, audio={}, input={})",
+                 keys.video.size(), keys.audio.size(), keys.input.size());
+    return true;
+}
+
+void ControlChannel::on_message(std::string type, MessageHandler handler) {
+    handlers_.emplace_back(std::move(type), std::move(handler));
+}
+
+void ControlChannel::start_reading() {
+    reading_.store(true);
+    asio::post(strand_, [this] { read_next(); });
+}
+
+void ControlChannel::send(std::string_view json_text) {
+    if (!open_.load()) return;
+    std::string framed;
+    framed.reserve(json_text.size() + 1);
+    framed.append(json_text).push_back('\n');
+    auto message = std::make_shared<const std::string>(std::move(framed));
+    asio::post(strand_, [this, message] { enqueue(message); });
+}
+
+void ControlChannel::close() {
+    open_.store(false);
+    if (!socket_) return;
+    if (!reading_.load()) {
+        // Nothing runs on the socket between the handshake and the reader.
+        end_connection("closed by the client", false);
+        return;
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    asio::post(strand_, [this, done] {
+        end_connection("closed by the client", false);
+        done->set_value();
+    });
+    // Served by the I/O threads; when none runs, the destructor closes it.
+    finished.wait_for(k_close_wait);
+}
+
+void ControlChannel::enqueue(std::shared_ptr<const std::string> message) {
+    if (ended_) return;
+    if (write_queue_.size() >= tuning_.queue_capacity) {
         // The head may be in flight; its bytes must stay put until the write
         // completes, so the oldest waiting message goes instead.
         const auto victim = writing_ && write_queue_.size() > 1 ? write_queue_.begin() + 1 : write_queue_.begin();
         write_queue_.erase(victim);
-        const uint64_t dropped = dropped_control_messages_.fetch_add(1) + 1;
-        if (dropped == 1 || dropped % tuning_.control_queue_capacity == 0) {
+        const uint64_t dropped = dropped_messages_.fetch_add(1) + 1;
+        if (dropped == 1 || dropped % tuning_.queue_capacity == 0) {
             spdlog::warn("Launcher: control write queue full — dropped oldest (total={})", dropped);
         }
     }
     write_queue_.push_back(std::move(message));
-    if (!writing_) start_control_write();
+    if (!writing_) write_next();
 }
 
-void Launcher::start_control_write() {
-    if (!control_socket_ || !control_socket_->is_open()) return;
-    if (write_queue_.empty()) {
+void ControlChannel::write_next() {
+    if (ended_ || write_queue_.empty()) {
         writing_ = false;
         return;
     }
     writing_ = true;
     auto head = write_queue_.front();
-    // asio writes in pieces of at most 64 KiB until the whole message is out.
-    asio::async_write(*control_socket_, asio::buffer(*head),
+    // asio writes in pieces until the whole message is out; `head` keeps the
+    // bytes alive even if the queue drops it meanwhile.
+    asio::async_write(*socket_, asio::buffer(*head),
                       asio::bind_executor(strand_, [this, head](const asio::error_code& error, size_t) {
-                          on_control_written(error);
+                          on_written(error);
                       }));
 }
 
-void Launcher::on_control_written(const asio::error_code& error) {
-    if (!error) {
-        if (!write_queue_.empty()) write_queue_.pop_front();
-        start_control_write();
+void ControlChannel::on_written(const asio::error_code& error) {
+    if (ended_) return;
+    if (error) {
+        spdlog::warn("Launcher: control message send error: {}", error.message());
+        end_connection("sending failed: " + error.message(), true);
         return;
     }
-    if (!control_closed_.exchange(true)) {
-        spdlog::warn("Launcher: control message send error: {}", error.message());
+    write_queue_.pop_front();
+    write_next();
+}
+
+void ControlChannel::read_next() {
+    if (ended_ || !socket_) return;
+    asio::async_read_until(*socket_, read_buffer_, '\n',
+                           asio::bind_executor(strand_, [this](const asio::error_code& error, size_t bytes) {
+                               on_read(error, bytes);
+                           }));
+}
+
+void ControlChannel::on_read(const asio::error_code& error, size_t line_bytes) {
+    if (ended_) return;
+    if (error == asio::error::not_found) {
+        // The buffer filled without a line feed. Drop what it holds and the
+        // rest of that line, rather than buffer a peer's stream without end.
+        if (!skipping_long_line_) {
+            spdlog::warn("ControlChannel: control line longer than {} bytes dropped", tuning_.max_line_bytes);
+        }
+        read_buffer_.consume(read_buffer_.size());
+        skipping_long_line_ = true;
+        read_next();
+        return;
     }
+    if (error == asio::error::eof) {
+        end_connection("the agent closed the connection", true);
+        return;
+    }
+    if (error) {
+        end_connection("reading failed: " + error.message(), true);
+        return;
+    }
+    const auto begin = asio::buffers_begin(read_buffer_.data());
+    const std::string line(begin, begin + static_cast<std::ptrdiff_t>(line_bytes - 1));
+    read_buffer_.consume(line_bytes);
+    if (skipping_long_line_) {
+        skipping_long_line_ = false;  // this was the tail of the dropped line
+    } else if (!line.empty()) {
+        dispatch(line);
+    }
+    read_next();
+}
+
+void ControlChannel::dispatch(std::string_view line) {
+    const std::string type = message_type(line);
+    if (type.empty()) {
+        spdlog::debug("ControlChannel: dropped a line that is not a control message ({} bytes)", line.size());
+        return;
+    }
+    for (const auto& [handled_type, handler] : handlers_) {
+        if (handled_type == type) {
+            handler(line);
+            return;
+        }
+    }
+    spdlog::debug("ControlChannel: ignored \"{}\" message from the agent", type);
+}
+
+void ControlChannel::end_connection(const std::string& reason, bool lost) {
+    if (ended_) return;
+    ended_ = true;
+    open_.store(false);
     write_queue_.clear();
     writing_ = false;
-    control_open_.store(false);
-    asio::error_code ignored;
-    control_socket_->close(ignored);
+    if (socket_) {
+        asio::error_code ignored;
+        socket_->shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        socket_->close(ignored);
+    }
+    if (!lost) return;
+    closed_by_error_.store(true);
+    spdlog::warn("ControlChannel: connection to the agent lost ({})", reason);
+    if (lost_) lost_(reason);
 }
 
 }  // namespace nb

@@ -4,11 +4,10 @@
 #include <spdlog/spdlog.h>
 
 #include <chrono>
-#include <future>
 
 #include "audio/audio_interfaces.h"
 #include "input/input_capture.h"
-#include "net/audio_packet_handler.h"
+#include "audio/audio_packet_handler.h"
 #include "net/decryption.h"
 #include "net/depacketizer.h"
 #include "net/input_sender.h"
@@ -24,7 +23,9 @@ constexpr size_t k_input_batch_reserve = 256;
 }  // namespace
 
 Launcher::Launcher(LauncherTuning tuning, SessionComponents components)
-    : tuning_(std::move(tuning)), components_(std::move(components)), strand_(asio::make_strand(io_context_)) {
+    : tuning_(std::move(tuning)),
+      components_(std::move(components)),
+      control_(io_context_, tuning_.control, tuning_.resolver) {
     run_loop_input_.reserve(k_input_batch_reserve);
     window_input_.reserve(k_input_batch_reserve);
 }
@@ -32,15 +33,29 @@ Launcher::Launcher(LauncherTuning tuning, SessionComponents components)
 Launcher::~Launcher() { shutdown(); }
 
 bool Launcher::connect(const ConnectionParams& params, SDL_Window* window) {
+    return tcp_handshake(params) && start_streaming(params, window);
+}
+
+bool Launcher::tcp_handshake(const ConnectionParams& params) {
     params_ = params;
-    control_closed_.store(false);
     target_bitrate_.store(params.bitrate);
     spdlog::info("Launcher: connecting to {}:{}", params.host, params.port);
-
-    if (!tcp_handshake(params)) {
-        spdlog::error("Launcher: TCP handshake failed");
+    SessionKeys keys;
+    if (!control_.handshake(params, keys)) {
+        if (control_.handshake_cancelled()) {
+            spdlog::info("Launcher: connecting to {}:{} cancelled", params.host, params.port);
+        } else {
+            spdlog::error("Launcher: TCP handshake failed");
+        }
         return false;
     }
+    video_key_ = std::move(keys.video);
+    audio_key_ = std::move(keys.audio);
+    input_key_ = std::move(keys.input);
+    return true;
+}
+
+bool Launcher::start_streaming(const ConnectionParams& params, SDL_Window* window) {
     if (!start_video_pipeline(params, window)) {
         spdlog::error("Launcher: video pipeline failed to start");
         return false;
@@ -53,19 +68,22 @@ bool Launcher::connect(const ConnectionParams& params, SDL_Window* window) {
     }
 
     spdlog::debug("Launcher: starting stats reporter");
-    StatsTiming stats_timing = tuning_.stats_timing;
-    stats_timing.max_line_bytes = tuning_.max_control_line_bytes;  // one bound for every control line
-    stats_ = std::make_unique<StatsReporter>(io_context_, control_socket_,
-                                             [this](const std::string& text) { send_control(text); },
-                                             std::move(stats_timing));
+    stats_ = std::make_unique<StatsReporter>(
+        io_context_, [this](const std::string& text) { send_control(text); }, tuning_.stats_timing);
     if (depacketizer_) depacketizer_->set_stats(stats_.get());
     stats_->start();
+
+    // The reader's completions run on the I/O threads started below.
+    control_.on_message("pong", [this](std::string_view) { stats_->on_pong(); });
+    control_.set_lost_handler([this](const std::string&) { on_control_lost(); });
+    control_.start_reading();
 
     work_guard_.emplace(asio::make_work_guard(io_context_));
     start_io_threads();
     running_.store(true);
+    if (connection_lost_.load()) running_.store(false);  // lost before the session was up
     spdlog::info("Launcher: session active ({}x{} @ {}fps, codec={})", params.width, params.height, params.fps,
-                 codec_number(params.codec));
+                 codec_name(params.codec));
     return true;
 }
 
@@ -137,29 +155,13 @@ uint64_t Launcher::audio_decrypt_failures() const {
     return audio_handler_ ? audio_handler_->decrypt_failures() : 0;
 }
 
-void Launcher::close_control_socket() {
-    if (!control_socket_) return;
-    control_open_.store(false);
-    auto socket = control_socket_;
-    auto close = [socket] {
-        if (!socket->is_open()) return;
-        asio::error_code ignored;
-        socket->shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-        socket->close(ignored);
-    };
-    if (io_threads_.empty()) {
-        close();
-        return;
-    }
-    // With I/O threads alive the close runs on the strand, beside the writes
-    // it aborts; if the context no longer serves it, close after the join.
-    auto done = std::make_shared<std::promise<void>>();
-    auto finished = done->get_future();
-    asio::post(strand_, [close, done] {
-        close();
-        done->set_value();
-    });
-    finished.wait_for(std::chrono::milliseconds(500));
+void Launcher::on_control_lost() {
+    // Without the control channel there are no key frames, settings or
+    // statistics: the stream cannot go on, so it ends as if closed.
+    connection_lost_.store(true);
+    running_.store(false);
+    spdlog::error("Launcher: connection to the agent lost — ending the stream");
+    if (on_connection_lost_) on_connection_lost_();
 }
 
 void Launcher::shutdown() {
@@ -174,16 +176,12 @@ void Launcher::shutdown() {
     if (audio_receiver_) audio_receiver_->stop();
     if (video_receiver_) video_receiver_->stop();
 
-    close_control_socket();
+    control_.close();
 
     work_guard_.reset();
     io_context_.stop();
     for (auto& thread : io_threads_) {
         if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
-    }
-    if (control_socket_ && control_socket_->is_open()) {
-        asio::error_code ignored;
-        control_socket_->close(ignored);
     }
 
     if (audio_player_) audio_player_->stop();

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -17,6 +16,7 @@
 
 #include "common/connection_params.h"
 #include "input/input_event.h"
+#include "session/control_channel.h"
 #include "session/frame_timing.h"
 #include "session/launcher_tuning.h"
 #include "session/stats_reporter.h"
@@ -56,9 +56,27 @@ public:
     Launcher(const Launcher&) = delete;
     Launcher& operator=(const Launcher&) = delete;
 
-    // The whole session start, on the main thread. False after logging the
-    // cause; whatever was created stays for shutdown.
+    // The whole session start: tcp_handshake, then start_streaming. False
+    // after logging the cause; whatever was created stays for shutdown.
     bool connect(const ConnectionParams& params, SDL_Window* window);
+
+    // Resolve, connect, authenticate and receive the session keys. Blocking,
+    // on any one thread, before start_streaming; cancel_connect ends it early.
+    bool tcp_handshake(const ConnectionParams& params);
+    // Ends a tcp_handshake in progress within milliseconds. Any thread.
+    void cancel_connect() { control_.cancel_handshake(); }
+    bool connect_cancelled() const { return control_.handshake_cancelled(); }
+    // Why tcp_handshake failed and what to check, in words for the user.
+    const std::string& connect_failure() const { return control_.failure_advice(); }
+    // What the connection attempt is doing, in words for the user; called on
+    // the thread that runs tcp_handshake. Set before it.
+    void set_connect_progress(ControlChannel::ProgressHandler progress) {
+        control_.set_progress_handler(std::move(progress));
+    }
+
+    // Media pipelines, statistics and I/O threads once the handshake has
+    // succeeded. Main thread.
+    bool start_streaming(const ConnectionParams& params, SDL_Window* window);
 
     // Pipeline thread: drains input, sweeps stale frames; returns once the
     // session stops.
@@ -68,10 +86,13 @@ public:
     void shutdown();
 
     // Queues one control message (compact JSON, no line feed). Never blocks.
-    void send_control(const std::string& json_text);
+    void send_control(const std::string& json_text) { control_.send(json_text); }
 
-    // Resolve, connect, authenticate and receive the session keys.
-    bool tcp_handshake(const ConnectionParams& params);
+    // Called once, on an I/O thread, when the agent's control connection
+    // fails or closes; by then running() is false. Set before connect.
+    void set_on_connection_lost(std::function<void()> callback) { on_connection_lost_ = std::move(callback); }
+    // The session ended because the control connection failed or closed.
+    bool connection_lost() const { return connection_lost_.load(); }
 
     // Hands the records the capture holds to the sender at once (the
     // low-latency path of the window's input hook). Main thread.
@@ -103,8 +124,7 @@ public:
     const std::vector<uint8_t>& video_key() const { return video_key_; }
     const std::vector<uint8_t>& audio_key() const { return audio_key_; }
     const std::vector<uint8_t>& input_key() const { return input_key_; }
-    uint64_t dropped_control_messages() const { return dropped_control_messages_.load(); }
-    bool control_closed() const { return control_closed_.load(); }
+    uint64_t dropped_control_messages() const { return control_.dropped_messages(); }
     int32_t target_bitrate() const { return target_bitrate_.load(); }
     void set_target_bitrate(int32_t kbps) { target_bitrate_.store(kbps); }
     uint64_t audio_decrypt_failures() const;
@@ -124,8 +144,6 @@ public:
     VideoCodec codec() const { return params_.codec; }
 
 private:
-    using Strand = asio::strand<asio::io_context::executor_type>;
-
     bool start_video_pipeline(const ConnectionParams& params, SDL_Window* window);
     bool start_audio_pipeline(const ConnectionParams& params);
     bool start_input_pipeline(const ConnectionParams& params, SDL_Window* window);
@@ -133,28 +151,17 @@ private:
 
     void start_io_threads();
     void io_thread_body(unsigned index);
-    void close_control_socket();
+    void on_control_lost();
     void drain_and_send(std::vector<InputEvent>& scratch);
-
-    // Control write queue; every function below runs on the strand.
-    void enqueue_control(std::shared_ptr<const std::string> message);
-    void start_control_write();
-    void on_control_written(const asio::error_code& error);
 
     LauncherTuning tuning_;
     SessionComponents components_;
     asio::io_context io_context_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_guard_;
     std::vector<std::thread> io_threads_;
-    std::shared_ptr<asio::ip::tcp::socket> control_socket_;
-    Strand strand_;
-
-    // Guarded by the strand: only strand handlers touch these.
-    std::deque<std::shared_ptr<const std::string>> write_queue_;
-    bool writing_ = false;
-    std::atomic<bool> control_closed_{false};
-    std::atomic<bool> control_open_{false};  // handshake done and socket not yet closed
-    std::atomic<uint64_t> dropped_control_messages_{0};
+    ControlChannel control_;
+    std::function<void()> on_connection_lost_;  // set before connect, then read only
+    std::atomic<bool> connection_lost_{false};
 
     ConnectionParams params_;
     std::vector<uint8_t> video_key_;

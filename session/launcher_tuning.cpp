@@ -29,8 +29,8 @@ bool read_env_int(const char* name, int64_t min, int64_t max, int64_t& out) {
 LauncherTuning tuning_from_environment() {
     LauncherTuning tuning;
     int64_t value = 0;
-    if (read_env_int("NB_CONNECT_ATTEMPTS", 1, 1000, value)) tuning.connect_attempts = static_cast<int>(value);
-    if (read_env_int("NB_CONNECT_RETRY_MS", 0, 60000, value)) tuning.connect_retry_pause_ms = value;
+    if (read_env_int("NB_CONNECT_ATTEMPTS", 1, 1000, value)) tuning.control.connect_attempts = static_cast<int>(value);
+    if (read_env_int("NB_CONNECT_RETRY_MS", 0, 60000, value)) tuning.control.connect_retry_pause_ms = value;
     return tuning;
 }
 

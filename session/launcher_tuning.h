@@ -2,26 +2,23 @@
 // tests shorten them so failure paths finish quickly.
 #pragma once
 
-#include <cstddef>
-#include <string>
 #include <cstdint>
+#include <string>
 
 #include "net/session_ports.h"
 #include "net/udp_receiver.h"
+#include "session/control_channel.h"
 #include "session/stats_reporter.h"
 
 namespace nb {
 
 struct LauncherTuning {
-    int connect_attempts = 15;
-    int64_t connect_retry_pause_ms = 2000;
-    int64_t step_timeout_ms = 5000;       // each resolve, connect, write and read of the handshake
-    size_t control_queue_capacity = 64;   // queued outgoing control messages
-    size_t max_control_line_bytes = 64 * 1024;
+    ControlTuning control;       // handshake policy and control message limits
+    HostResolver resolver;       // empty: the system's name lookup
     SessionPorts ports;          // the fixed UDP ports of a stream
     ProbeTiming probe_timing;    // hole-punch probe periods
     std::string udp_bind_address = "0.0.0.0";
-    StatsTiming stats_timing;    // statistics and ping periods; lines obey max_control_line_bytes
+    StatsTiming stats_timing;    // statistics and ping periods
 };
 
 // 2 to 4 I/O threads whatever the machine reports.

@@ -7,7 +7,7 @@
 #include "audio/audio_interfaces.h"
 #include "common/clock.h"
 #include "input/input_capture.h"
-#include "net/audio_packet_handler.h"
+#include "audio/audio_packet_handler.h"
 #include "net/decryption.h"
 #include "net/depacketizer.h"
 #include "net/input_sender.h"

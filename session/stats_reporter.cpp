@@ -1,4 +1,4 @@
-// Statistics ticks, pings and the pong reader of the control connection.
+// Statistics ticks, pings and the round-trip time from the pongs.
 #include "session/stats_reporter.h"
 
 #include <nlohmann/json.hpp>
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <istream>
 
 namespace nb {
 
@@ -24,22 +23,14 @@ constexpr float k_rtt_weight = 0.3f;
 
 }  // namespace
 
-StatsReporter::StatsReporter(asio::io_context& io, std::shared_ptr<asio::ip::tcp::socket> socket, Sender send,
-                             StatsTiming timing)
-    : timing_(std::move(timing)),
-      socket_(std::move(socket)),
-      send_(std::move(send)),
-      stats_timer_(io),
-      ping_timer_(io),
-      read_buffer_(timing_.max_line_bytes) {
+StatsReporter::StatsReporter(asio::io_context& io, Sender send, StatsTiming timing)
+    : timing_(std::move(timing)), send_(std::move(send)), stats_timer_(io), ping_timer_(io) {
     if (!timing_.now_ns) timing_.now_ns = steady_now_ns;
 }
 
 StatsReporter::~StatsReporter() { stop(); }
 
 int64_t StatsReporter::now_ns() const { return timing_.now_ns(); }
-
-bool StatsReporter::socket_open() const { return socket_ && socket_->is_open(); }
 
 void StatsReporter::start() {
     {
@@ -52,7 +43,6 @@ void StatsReporter::start() {
         arm_stats_timer_locked();
     }
     send_ping();
-    read_next();
     spdlog::info("StatsReporter: started (interval={}ms)", timing_.stats_interval_ms);
 }
 
@@ -79,10 +69,10 @@ void StatsReporter::arm_ping_timer_locked() {
 }
 
 void StatsReporter::send_ping() {
-    if (!running_.load() || !socket_open()) return;  // a closed socket ends pinging for good
+    if (!running_.load() || !send_) return;
     ping_sent_us_.store(now_ns() / 1000);
     const nlohmann::json ping = {{"ts", static_cast<uint64_t>(now_ns() / 1000)}, {"type", "ping"}};
-    if (send_) send_(ping.dump());
+    send_(ping.dump());
     std::lock_guard lock(timer_lock_);
     if (running_.load()) arm_ping_timer_locked();
 }
@@ -176,50 +166,7 @@ void StatsReporter::on_video_packet(uint32_t frame_id, uint16_t packet_count) {
     ++arrivals_;
 }
 
-void StatsReporter::read_next() {
-    if (!running_.load() || !socket_open()) return;
-    // One read at a time: a restart while the previous read still waits
-    // leaves that read to carry on.
-    if (read_in_flight_.exchange(true)) return;
-    asio::async_read_until(*socket_, read_buffer_, '\n', [this](const asio::error_code& error, size_t bytes) {
-        read_in_flight_.store(false);
-        on_read(error, bytes);
-    });
-}
-
-void StatsReporter::on_read(const asio::error_code& error, size_t line_bytes) {
-    if (!running_.load()) return;
-    if (error == asio::error::not_found) {
-        // The buffer filled without a line feed. Drop what it holds and the
-        // rest of that line, rather than buffer a peer's stream without end.
-        if (!long_line_logged_) {
-            spdlog::warn("StatsReporter: control line longer than {} bytes dropped", timing_.max_line_bytes);
-            long_line_logged_ = true;
-        }
-        read_buffer_.consume(read_buffer_.size());
-        skipping_long_line_ = true;
-        read_next();
-        return;
-    }
-    if (error) return;  // the socket closed or failed: no more pongs this session
-
-    std::string line(asio::buffers_begin(read_buffer_.data()),
-                     asio::buffers_begin(read_buffer_.data()) + static_cast<std::ptrdiff_t>(line_bytes - 1));
-    read_buffer_.consume(line_bytes);
-    if (skipping_long_line_) {
-        skipping_long_line_ = false;  // this was the tail of the dropped line
-    } else if (!line.empty()) {
-        handle_line(line);
-    }
-    read_next();
-}
-
-void StatsReporter::handle_line(const std::string& line) {
-    const nlohmann::json message = nlohmann::json::parse(line, nullptr, false);
-    if (!message.is_object()) return;
-    const auto type = message.find("type");
-    if (type == message.end() || !type->is_string() || type->get_ref<const std::string&>() != "pong") return;
-
+void StatsReporter::on_pong() {
     const int64_t sent_us = ping_sent_us_.load();
     if (sent_us <= 0) return;  // no ping of ours to answer yet
     // Matched against the newest ping: a lagging pong measures from there.

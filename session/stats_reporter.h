@@ -1,6 +1,6 @@
 // Measures the stream as this client sees it (round-trip time, video loss,
-// decoded frame rate, arrival jitter) and reports it to the agent; also the
-// reader of the control connection once the session runs, for the pongs.
+// decoded frame rate, arrival jitter) and reports it to the agent. The
+// control channel hands it the agent's pongs.
 #pragma once
 
 #include <asio.hpp>
@@ -19,8 +19,6 @@ namespace nb {
 struct StatsTiming {
     int64_t stats_interval_ms = 100;
     int64_t ping_interval_ms = 300;
-    // A control line longer than this is dropped instead of buffered.
-    size_t max_line_bytes = 64 * 1024;
     // Monotonic nanoseconds; tests substitute a clock they move by hand.
     std::function<int64_t()> now_ns;
 };
@@ -29,10 +27,9 @@ class StatsReporter final : public IPacketStats {
 public:
     using Sender = std::function<void(const std::string&)>;
 
-    // `send` writes one control message and may be empty; `socket` may be
-    // null, which ends pinging and reading at once.
-    StatsReporter(asio::io_context& io, std::shared_ptr<asio::ip::tcp::socket> socket, Sender send,
-                  StatsTiming timing = {});
+    // `send` writes one control message; without it nothing is sent and
+    // no pings go out.
+    StatsReporter(asio::io_context& io, Sender send, StatsTiming timing = {});
     ~StatsReporter() override;
     StatsReporter(const StatsReporter&) = delete;
     StatsReporter& operator=(const StatsReporter&) = delete;
@@ -46,6 +43,10 @@ public:
     // sections, no allocation.
     void on_video_packet(uint32_t frame_id, uint16_t packet_count) override;
 
+    // The agent answered a ping; measured against the newest ping sent.
+    // Any thread.
+    void on_pong();
+
     // Once per picture the frame handler has presented.
     void count_decoded_frame() { decoded_frames_.fetch_add(1, std::memory_order_relaxed); }
 
@@ -58,20 +59,15 @@ public:
 
 private:
     int64_t now_ns() const;
-    bool socket_open() const;
     void send_ping();
     // Callers hold timer_lock_.
     void arm_stats_timer_locked();
     void arm_ping_timer_locked();
     void on_stats_timer(const asio::error_code& error, uint64_t generation);
     void on_ping_timer(const asio::error_code& error, uint64_t generation);
-    void read_next();
-    void on_read(const asio::error_code& error, size_t line_bytes);
-    void handle_line(const std::string& line);
     void tick();
 
     StatsTiming timing_;
-    std::shared_ptr<asio::ip::tcp::socket> socket_;
     Sender send_;
 
     // Guards both timers and the running flag's transitions, so stop never
@@ -82,12 +78,6 @@ private:
     // Bumped by every start, so a completion queued before a stop never
     // re-arms a second chain after a restart.
     uint64_t generation_ = 0;
-
-    // Touched only by the read chain, which has one operation in flight.
-    asio::streambuf read_buffer_;
-    bool skipping_long_line_ = false;
-    bool long_line_logged_ = false;
-    std::atomic<bool> read_in_flight_{false};
 
     std::atomic<float> rtt_ms_{0.0f};
     std::atomic<int64_t> ping_sent_us_{0};

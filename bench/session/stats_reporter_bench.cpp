@@ -10,7 +10,7 @@ namespace {
 
 StatsReporter& shared_reporter() {
     static asio::io_context io;
-    static StatsReporter reporter(io, nullptr, {});
+    static StatsReporter reporter(io, {});
     return reporter;
 }
 
@@ -32,7 +32,7 @@ void BM_Tick(benchmark::State& state) {
     std::string last;
     StatsTiming timing;
     timing.stats_interval_ms = 0;
-    StatsReporter reporter(io, nullptr, [&last](const std::string& text) { last = text; }, timing);
+    StatsReporter reporter(io, [&last](const std::string& text) { last = text; }, timing);
     reporter.start();
     for (auto _ : state) {
         state.PauseTiming();

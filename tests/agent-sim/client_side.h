@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "audio/opus_audio_decoder.h"
-#include "net/audio_packet_handler.h"
+#include "audio/audio_packet_handler.h"
 #include "net/decryption.h"
 #include "net/depacketizer.h"
 #include "net/udp_receiver.h"
@@ -47,7 +47,7 @@ struct ClientKeys {
 inline std::unique_ptr<Launcher> launcher_handshake(Agent& agent, VideoCodec codec, int width, int height, int fps,
                                                    int bitrate) {
     LauncherTuning tuning;
-    tuning.connect_attempts = 1;
+    tuning.control.connect_attempts = 1;
     auto launcher = std::make_unique<Launcher>(tuning, SessionComponents{});
     const ConnectionParams params{.host = "127.0.0.1", .port = agent.control_port(), .token = k_token,
                                   .codec = codec, .fps = fps, .bitrate = bitrate, .width = width, .height = height};

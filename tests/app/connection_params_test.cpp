@@ -9,9 +9,11 @@
 namespace nb {
 namespace {
 
-bool parse_args(std::vector<const char*> args, ConnectionParams& params) {
+using Action = CommandLine::Action;
+
+CommandLine read_args(std::vector<const char*> args) {
     args.insert(args.begin(), "nubora-launcher");
-    return parse_command_line(static_cast<int>(args.size()), args.data(), params);
+    return read_command_line(static_cast<int>(args.size()), args.data());
 }
 
 TEST(NumericReader, AcceptsOnlyWholeDecimalsWithinRange) {
@@ -141,63 +143,107 @@ TEST(DeepLink, HostAndTokenAreAlwaysAssigned) {
     EXPECT_EQ(params.fps, 30);
 }
 
-TEST(CommandLine, ReadsOptionsAndReportsCompleteness) {
-    ConnectionParams params;
-    EXPECT_TRUE(parse_args({"--host", "h", "--token", "t", "--codec", "hevc", "--fps", "120"}, params));
-    EXPECT_EQ(params.codec, VideoCodec::HEVC);
-    EXPECT_EQ(params.fps, 120);
-
-    ConnectionParams upper;
-    EXPECT_TRUE(parse_args({"--host", "h", "--token", "t", "--codec", "H265"}, upper));
-    EXPECT_EQ(upper.codec, VideoCodec::H264);
-
-    ConnectionParams none;
-    EXPECT_FALSE(parse_args({}, none));
-
-    ConnectionParams host_only;
-    EXPECT_FALSE(parse_args({"--host", "h"}, host_only));
-    EXPECT_EQ(host_only.host, "h");
-}
-
-TEST(CommandLine, UnknownTextIsSkippedAndValuelessOptionIgnored) {
-    ConnectionParams params;
-    EXPECT_TRUE(parse_args({"--bogus", "--host", "h", "--token", "t"}, params));
-    EXPECT_EQ(params.host, "h");
-
-    ConnectionParams missing;
-    EXPECT_FALSE(parse_args({"--host", "h", "--token"}, missing));
-    EXPECT_TRUE(missing.token.empty());
-
-    ConnectionParams equals_form;
-    EXPECT_FALSE(parse_args({"--host=h", "--token=t"}, equals_form));
-}
-
-TEST(CommandLine, BadNumbersStopWithTheirLine) {
-    struct Case {
-        const char* option;
-        const char* value;
-    };
-    for (const Case c : {Case{"--width", "16385"}, Case{"--height", "0"}, Case{"--fps", ""},
-                         Case{"--bitrate", "1000001"}, Case{"--port", "65536"}, Case{"--port", "-1"}}) {
-        test::LogCapture log;
-        ConnectionParams params;
-        EXPECT_FALSE(parse_args({"--host", "h", "--token", "t", c.option, c.value}, params)) << c.option;
-        EXPECT_TRUE(log.contains(std::string("Invalid ") + c.option + " value '" + c.value + "'")) << c.option;
+TEST(CommandLine, OptionsTakeTheirValueAfterASpaceOrAnEqualsSign) {
+    for (const auto& args : {std::vector<const char*>{"--host", "h", "--token", "t", "--codec", "hevc", "--fps", "120",
+                                                      "--bitrate", "8000", "--width", "1280", "--height", "720",
+                                                      "--port", "9000"},
+                             std::vector<const char*>{"--host=h", "--token=t", "--codec=hevc", "--fps=120",
+                                                      "--bitrate=8000", "--width=1280", "--height=720", "--port=9000"},
+                             std::vector<const char*>{"--host", "h", "--token=t", "--codec", "hevc", "--fps=120",
+                                                      "--bitrate", "8000", "--width=1280", "--height", "720",
+                                                      "--port=9000"}}) {
+        const CommandLine cli = read_args(args);
+        ASSERT_EQ(cli.action, Action::stream) << cli.error;
+        EXPECT_EQ(cli.params.host, "h");
+        EXPECT_EQ(cli.params.token, "t");
+        EXPECT_EQ(cli.params.codec, VideoCodec::HEVC);
+        EXPECT_EQ(cli.params.fps, 120);
+        EXPECT_EQ(cli.params.bitrate, 8000);
+        EXPECT_EQ(cli.params.width, 1280);
+        EXPECT_EQ(cli.params.height, 720);
+        EXPECT_EQ(cli.params.port, 9000);
     }
-    ConnectionParams size;
-    EXPECT_TRUE(parse_args({"--host", "h", "--token", "t", "--width", "16384", "--height", "1", "--port", "1"}, size));
-    EXPECT_EQ(size.width, 16384);
-    EXPECT_EQ(size.height, 1);
-    EXPECT_EQ(size.port, 1);
+    // Only the first "=" splits: a token may hold more.
+    EXPECT_EQ(read_args({"--host", "h", "--token=a=b"}).params.token, "a=b");
 }
 
-TEST(CommandLine, DeepLinkArgumentDecides) {
-    ConnectionParams params;
-    EXPECT_TRUE(parse_args({"--host", "h", "nubora://session?host=x&token=y", "--fps", "bad"}, params));
-    EXPECT_EQ(params.host, "x");
+TEST(CommandLine, ModesFollowWhatWasGiven) {
+    EXPECT_EQ(read_args({}).action, Action::launcher_window);
+    const CommandLine host_only = read_args({"--host", "h"});
+    EXPECT_EQ(host_only.action, Action::launcher_window);
+    EXPECT_EQ(host_only.params.host, "h");
+
+    const CommandLine defaults = read_args({"--host", "h", "--token", "t"});
+    EXPECT_EQ(defaults.action, Action::stream);
+    EXPECT_EQ(defaults.params.port, 48001);
+    EXPECT_EQ(defaults.params.codec, VideoCodec::H264);
+    EXPECT_EQ(defaults.params.fps, 60);
+    EXPECT_EQ(defaults.params.bitrate, 30000);
+    EXPECT_EQ(defaults.params.width, 1920);
+    EXPECT_EQ(defaults.params.height, 1080);
+
+    // A deep link ends the options: what follows it is not read.
+    const CommandLine link = read_args({"--host", "h", "nubora://session?host=x&token=y", "--fps", "bad"});
+    EXPECT_EQ(link.action, Action::deep_link);
+    EXPECT_EQ(link.deep_link, "nubora://session?host=x&token=y");
+
+    for (const char* help : {"--help", "-h"}) EXPECT_EQ(read_args({"--host", "h", help}).action, Action::help);
+    EXPECT_EQ(read_args({"--version", "--bogus"}).action, Action::version);
     EXPECT_TRUE(is_connection_uri("nubora://anything"));
     EXPECT_FALSE(is_connection_uri("Nubora://session"));
     EXPECT_FALSE(is_connection_uri("nubora:/"));
+}
+
+struct RefusedCase {
+    std::vector<const char*> args;
+    const char* error;
+};
+
+class CommandLineRefusal : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(CommandLineRefusal, NamesTheFirstMistake) {
+    const CommandLine cli = read_args(GetParam().args);
+    EXPECT_EQ(cli.action, Action::invalid);
+    EXPECT_EQ(cli.error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mistakes, CommandLineRefusal,
+    ::testing::Values(RefusedCase{{"--bogus", "--host", "h", "--token", "t"}, "Unknown option '--bogus'"},
+                      RefusedCase{{"-x"}, "Unknown option '-x'"},
+                      RefusedCase{{"--Host", "h"}, "Unknown option '--Host'"},
+                      RefusedCase{{"--host", "h", "stray"}, "Unexpected argument 'stray'"},
+                      RefusedCase{{"--host", "h", "--token"}, "Option --token needs a value"},
+                      RefusedCase{{"--version=2"}, "Option --version takes no value"},
+                      RefusedCase{{"--host", ""}, "Invalid --host value ''"},
+                      RefusedCase{{"--token="}, "Invalid --token value ''"},
+                      RefusedCase{{"--codec", "H265"}, "Invalid --codec value 'H265'"},
+                      RefusedCase{{"--codec", "vp9"}, "Invalid --codec value 'vp9'"},
+                      RefusedCase{{"--width", "16385"}, "Invalid --width value '16385'"},
+                      RefusedCase{{"--height", "0"}, "Invalid --height value '0'"},
+                      RefusedCase{{"--fps", ""}, "Invalid --fps value ''"},
+                      RefusedCase{{"--fps=+60"}, "Invalid --fps value '+60'"},
+                      RefusedCase{{"--bitrate", "1000001"}, "Invalid --bitrate value '1000001'"},
+                      RefusedCase{{"--port", "65536"}, "Invalid --port value '65536'"},
+                      RefusedCase{{"--port=-1"}, "Invalid --port value '-1'"}));
+
+TEST(CommandLine, LimitsAreInclusive) {
+    const CommandLine cli = read_args({"--host", "h", "--token", "t", "--width", "16384", "--height", "1", "--port",
+                                       "1", "--fps", "240", "--bitrate", "1000000", "--codec", "h264"});
+    ASSERT_EQ(cli.action, Action::stream) << cli.error;
+    EXPECT_EQ(cli.params.width, 16384);
+    EXPECT_EQ(cli.params.height, 1);
+    EXPECT_EQ(cli.params.port, 1);
+    EXPECT_EQ(cli.params.fps, 240);
+    EXPECT_EQ(cli.params.bitrate, 1000000);
+}
+
+TEST(CommandLine, UsageListsEveryOption) {
+    const std::string usage = command_line_usage();
+    for (const char* option : {"--host HOST", "--port PORT", "--token TOKEN", "--codec CODEC", "--fps N",
+                               "--bitrate KBPS", "--width W", "--height H", "--help", "--version", "nubora://session"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// The client executable end to end: start modes, a direct-connect stream
-// against a scripted agent, signals and exit codes. Needs an X server.
+// The client executable end to end: the command line, start modes, a
+// direct-connect stream against a scripted agent, signals at every step of
+// connecting, and exit codes. Needs an X server.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "tests/e2e/stream_session.h"
 #include "tests/support/client_process.h"
 #include "tests/support/fake_tcp_peer.h"
 
@@ -72,7 +74,7 @@ TEST_F(LauncherProcess, DirectConnectStreamsUntilSigintThenExitsZero) {
 
     const std::string out = client.output();
     EXPECT_NE(out.find("Connecting to 127.0.0.1:" + std::to_string(agent.port()) +
-                       " (640x360 @60fps, codec=0, bitrate=30000kbps)"),
+                       " (640x360 @60fps, codec=H.264, bitrate=30000kbps)"),
               std::string::npos);
     EXPECT_NE(out.find("Launcher: TCP handshake complete, session ready (keys: video=32, audio=32, input=32)"),
               std::string::npos);
@@ -89,6 +91,97 @@ TEST_F(LauncherProcess, DirectConnectStreamsUntilSigintThenExitsZero) {
     EXPECT_LT(returning, exiting);
     EXPECT_EQ(out.find("NativeLauncher"), std::string::npos);
     EXPECT_NE(agent.received().find(R"("token":"secret","type":"auth")"), std::string::npos);
+}
+
+struct CliCase {
+    const char* name;
+    std::vector<std::string> args;
+    int exit_code;
+    std::vector<std::string> expected;  // all appear in the output
+};
+
+class LauncherCommandLine : public LauncherProcess, public ::testing::WithParamInterface<CliCase> {};
+
+TEST_P(LauncherCommandLine, AnswersAndExitsWithoutStarting) {
+    ChildProcess client(client_path(), GetParam().args, {}, work_dir_);
+    EXPECT_EQ(client.wait_exit(), GetParam().exit_code);
+    const std::string out = client.output();
+    for (const auto& text : GetParam().expected) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    // Nothing was started, so nothing was logged.
+    EXPECT_FALSE(std::filesystem::exists(work_dir_ / "launcher.log"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LauncherCommandLine,
+    ::testing::Values(
+        CliCase{"Help", {"--help"}, 0, {"Usage: nubora-launcher", "--token TOKEN", "Exit status:"}},
+        CliCase{"ShortHelp", {"-h"}, 0, {"Usage: nubora-launcher"}},
+        CliCase{"Version", {"--version"}, 0, {"Nubora Launcher v0.1.0\n"}},
+        CliCase{"UnknownOption", {"--host", "h", "--bogus"}, 2,
+                {"nubora-launcher: Unknown option '--bogus'\n", "Usage: nubora-launcher"}},
+        CliCase{"BadValue", {"--host=h", "--token=t", "--fps=0"}, 2,
+                {"nubora-launcher: Invalid --fps value '0'\n", "Usage: nubora-launcher"}},
+        CliCase{"MissingValue", {"--host", "h", "--token"}, 2, {"Option --token needs a value"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// SIGINT while the client is still connecting, at each step it can wait in,
+// ends it promptly and cleanly; the window title says what it was doing.
+struct ConnectPhase {
+    const char* name;
+    const char* reached;  // the log text that says the client waits in this step
+};
+
+class LauncherConnectSignal : public LauncherProcess, public ::testing::WithParamInterface<ConnectPhase> {};
+
+TEST_P(LauncherConnectSignal, SigintEndsTheAttemptWithExitZero) {
+    const std::string phase = GetParam().name;
+    test::StalledListener stalled;
+    test::FakeTcpPeer silent([](test::FakeTcpPeer& peer, int fd) { peer.drain(fd); });
+    uint16_t port = silent.port();
+    if (phase == "Connect") port = stalled.port();
+    if (phase == "RetryPause") port = test::unused_loopback_port();
+    ChildProcess client(client_path(), {"--host", "127.0.0.1", "--token", "t", "--port", std::to_string(port)},
+                        {{"NB_CONNECT_RETRY_MS", "60000"}}, work_dir_);
+    ASSERT_TRUE(client.wait_for_output(GetParam().reached)) << client.output();
+
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const std::string title =
+        test::shell_output("timeout 10 xdotool search --sync --name '^Nubora - ' getwindowname 2>/dev/null");
+    if (phase == "ReplyRead") {
+        EXPECT_NE(title.find("Nubora - Connected to " + address + ", waiting for the PC to answer"), std::string::npos)
+            << title;
+    } else {
+        EXPECT_NE(title.find("Nubora - Connecting to " + address + ", attempt 1 of 15"), std::string::npos) << title;
+    }
+
+    const auto signalled = std::chrono::steady_clock::now();
+    client.signal(SIGINT);
+    EXPECT_EQ(client.wait_exit(std::chrono::seconds(10)), 0) << client.output();
+    // Generous: the step itself would have waited a minute.
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(5));
+    const std::string out = client.output();
+    EXPECT_NE(out.find("Shutdown signal received while connecting — giving up"), std::string::npos) << out;
+    EXPECT_NE(out.find("Launcher: connecting to " + address + " cancelled"), std::string::npos) << out;
+    EXPECT_NE(out.find("Shutdown signal received — exiting launcher"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Failed to connect to agent"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, LauncherConnectSignal,
+    ::testing::Values(ConnectPhase{"Connect", "Starting connect pipeline..."},
+                      ConnectPhase{"RetryPause", "Launcher: TCP connect attempt 1/15 failed"},
+                      ConnectPhase{"ReplyRead", "Launcher: local UDP IP = 127.0.0.1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LauncherProcess, UnreachableAgentSaysWhatToCheck) {
+    const uint16_t port = test::unused_loopback_port();
+    ChildProcess client(client_path(), {"--host", "127.0.0.1", "--token", "t", "--port", std::to_string(port)},
+                        {{"NB_CONNECT_ATTEMPTS", "1"}}, work_dir_);
+    EXPECT_EQ(client.wait_exit(), 1);
+    EXPECT_NE(client.output().find("ControlChannel: No connection to 127.0.0.1:" + std::to_string(port) +
+                                   ". Check the host and port, and that the agent is running on that PC."),
+              std::string::npos)
+        << client.output();
 }
 
 }  // namespace

@@ -221,5 +221,29 @@ TEST_F(SdlAudioPlayerTest, PlaysAToneWithoutLossOrUncountedGaps) {
     EXPECT_NEAR(test::measure_frequency_hz(tone, channels, 1, 48000.0), 440.0, 2.0);
 }
 
+// Every driver asks the callback for whole buffers of the size it was
+// granted; a driver that rounds the size behind SDL's back would show here
+// as a partial buffer (and as a heap overflow under the asan preset).
+class SdlAudioDriverTest : public SdlAudioPlayerTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SdlAudioDriverTest, CallbackFillsExactlyTheGrantedBuffer) {
+    setenv("SDL_AUDIODRIVER", GetParam(), 1);
+    SdlAudioPlayer player;
+    ASSERT_TRUE(player.initialize(48000, 2));
+    ASSERT_TRUE(player.start());
+    const std::vector<float> pcm(960 * 2, 0.25f);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (player.device_frames() < 4 * player.buffer_frames() && std::chrono::steady_clock::now() < deadline) {
+        player.push_samples(pcm.data(), 960);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    player.shutdown();
+    ASSERT_GE(player.device_frames(), 4u * player.buffer_frames()) << "the device never played";
+    EXPECT_EQ(player.buffer_frames(), SdlAudioPlayer::k_requested_buffer_frames);
+    EXPECT_EQ(player.device_frames() % player.buffer_frames(), 0u) << player.device_frames();
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SdlAudioDriverTest, ::testing::Values("disk", "dummy"));
+
 }  // namespace
 }  // namespace nb

@@ -81,9 +81,10 @@ public:
         if (!agent_->wait_for_output("Agent: ready", std::chrono::seconds(10))) return false;
 
         std::filesystem::create_directories(work_dir_ / "client");
-        auto env = options_.client_env;
-        env.emplace_back("SDL_AUDIODRIVER", "disk");
-        env.emplace_back("SDL_DISKAUDIOFILE", (work_dir_ / "audio.raw").string());
+        // The test's own settings come last, so they win.
+        std::vector<std::pair<std::string, std::string>> env = {
+            {"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", (work_dir_ / "audio.raw").string()}};
+        env.insert(env.end(), options_.client_env.begin(), options_.client_env.end());
         client_ = std::make_unique<ChildProcess>(
             build_dir() / "nubora-launcher",
             std::vector<std::string>{"--host", "127.0.0.1", "--token", "e2e-token", "--width",

@@ -1,8 +1,11 @@
-// The authenticating handshake against a scripted agent on loopback.
+// The authenticating handshake against a scripted agent on loopback, and
+// giving it up at any step.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "tests/session/handshake_fixture.h"
@@ -16,15 +19,15 @@ using test::FakeTcpPeer;
 TEST(Handshake, SendsSortedCompactAuthAndStoresKeys) {
     test::LogCapture log;
     FakeTcpPeer agent(test::answer_with(test::ready_reply()));
-    Launcher launcher(test::quick_tuning());
-    ASSERT_TRUE(launcher.tcp_handshake(test::params_for(agent.port())));
+    auto rig = std::make_unique<test::ChannelRig>();
+    ASSERT_TRUE(rig->handshake(agent.port()));
 
-    EXPECT_EQ(launcher.video_key(), std::vector<uint8_t>(32, 1));
-    EXPECT_EQ(launcher.audio_key(), std::vector<uint8_t>(32, 2));
-    EXPECT_EQ(launcher.input_key(), std::vector<uint8_t>(32, 3));
+    EXPECT_EQ(rig->keys.video, std::vector<uint8_t>(32, 1));
+    EXPECT_EQ(rig->keys.audio, std::vector<uint8_t>(32, 2));
+    EXPECT_EQ(rig->keys.input, std::vector<uint8_t>(32, 3));
     EXPECT_TRUE(log.contains("Launcher: local UDP IP = 127.0.0.1 (will be sent to agent)"));
     EXPECT_TRUE(log.contains("Launcher: TCP handshake complete, session ready (keys: video=32, audio=32, input=32)"));
-    launcher.shutdown();
+    rig.reset();
     EXPECT_EQ(agent.received(),
               R"({"bitrate":30000,"codec":0,"fps":60,"height":1080,"token":"t","type":"auth","udp_ip":"127.0.0.1","width":1920})"
               "\n");
@@ -32,15 +35,15 @@ TEST(Handshake, SendsSortedCompactAuthAndStoresKeys) {
 
 TEST(Handshake, AuthCarriesRequestedSettingsAndEscapedToken) {
     FakeTcpPeer agent(test::answer_with(test::ready_reply()));
-    Launcher launcher(test::quick_tuning());
+    auto rig = std::make_unique<test::ChannelRig>();
     ConnectionParams params = test::params_for(agent.port(), "a\"b\\c");
     params.codec = VideoCodec::HEVC;
     params.fps = 120;
     params.bitrate = 8000;
     params.width = 1280;
     params.height = 720;
-    ASSERT_TRUE(launcher.tcp_handshake(params));
-    launcher.shutdown();
+    ASSERT_TRUE(rig->handshake(params));
+    rig.reset();
     EXPECT_EQ(agent.received(),
               R"({"bitrate":8000,"codec":1,"fps":120,"height":720,"token":"a\"b\\c","type":"auth","udp_ip":"127.0.0.1","width":1280})"
               "\n");
@@ -56,8 +59,8 @@ class HandshakeRejection : public ::testing::TestWithParam<RejectionCase> {};
 TEST_P(HandshakeRejection, FailsWithTheLoggedCause) {
     test::LogCapture log;
     FakeTcpPeer agent(test::answer_with(GetParam().reply));
-    Launcher launcher(test::quick_tuning());
-    EXPECT_FALSE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    EXPECT_FALSE(rig.handshake(agent.port()));
     EXPECT_TRUE(log.contains_substring(GetParam().expected_line)) << GetParam().reply;
 }
 
@@ -77,8 +80,8 @@ TEST(Handshake, MissingAudioAndInputKeysOnlyWarn) {
     test::LogCapture log;
     const std::string reply = R"({"type":"session_ready","video_key":")" + test::key_text(32, 9) + "\"}\n";
     FakeTcpPeer agent(test::answer_with(reply));
-    Launcher launcher(test::quick_tuning());
-    EXPECT_TRUE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    EXPECT_TRUE(rig.handshake(agent.port()));
     EXPECT_TRUE(log.contains_at(spdlog::level::warn, "Launcher: invalid audio key size 0 (expected 32)"));
     EXPECT_TRUE(log.contains("Launcher: TCP handshake complete, session ready (keys: video=32, audio=0, input=0)"));
 }
@@ -96,24 +99,24 @@ TEST(Handshake, KeysOutsideStandardBase64DecodeToNothing) {
     const std::string reply = R"({"type":"session_ready","video_key":")" + broken + R"(","audio_key":")" + url_safe +
                               R"(","input_key":")" + with_break + "\"}\n";
     FakeTcpPeer agent(test::answer_with(reply));
-    Launcher launcher(test::quick_tuning());
-    EXPECT_TRUE(launcher.tcp_handshake(test::params_for(agent.port())));
-    EXPECT_EQ(launcher.video_key(), std::vector<uint8_t>(32, 0xfb));
-    EXPECT_TRUE(launcher.audio_key().empty());
-    EXPECT_TRUE(launcher.input_key().empty());
+    test::ChannelRig rig;
+    EXPECT_TRUE(rig.handshake(agent.port()));
+    EXPECT_EQ(rig.keys.video, std::vector<uint8_t>(32, 0xfb));
+    EXPECT_TRUE(rig.keys.audio.empty());
+    EXPECT_TRUE(rig.keys.input.empty());
 }
 
 TEST(Handshake, OnlyTheFirstReplyLineCounts) {
     FakeTcpPeer agent(test::answer_with(test::ready_reply() + "{\"type\":\"pong\"}\n"));
-    Launcher launcher(test::quick_tuning());
-    EXPECT_TRUE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    EXPECT_TRUE(rig.handshake(agent.port()));
 }
 
 TEST(Handshake, SilentAgentTimesOut) {
     test::LogCapture log;
     FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) { peer.drain(fd); });
-    Launcher launcher(test::quick_tuning());
-    EXPECT_FALSE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    EXPECT_FALSE(rig.handshake(agent.port()));
     EXPECT_TRUE(log.contains_substring("Launcher: handshake read timed out ("));
 }
 
@@ -124,45 +127,145 @@ TEST(Handshake, OverlongReplyLineIsRefusedWithoutUnboundedBuffering) {
         FakeTcpPeer::send_all(fd, std::string(200 * 1024, 'x'));
         peer.hold(fd);
     });
-    Launcher launcher(test::quick_tuning());
-    EXPECT_FALSE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    EXPECT_FALSE(rig.handshake(agent.port()));
     EXPECT_TRUE(log.contains("Launcher: handshake read failed (line too long)"));
 }
 
 TEST(Handshake, AgentClosingBeforeReplyFailsTheRead) {
     test::LogCapture log;
     FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) { peer.read_line(fd); });
-    Launcher launcher(test::quick_tuning());
-    EXPECT_FALSE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    EXPECT_FALSE(rig.handshake(agent.port()));
     EXPECT_TRUE(log.contains_substring("Launcher: handshake read failed ("));
 }
 
 TEST(Handshake, UnreachableAgentGivesUpAfterTheAttemptCount) {
     test::LogCapture log;
-    Launcher launcher(test::quick_tuning());
-    EXPECT_FALSE(launcher.tcp_handshake(test::params_for(test::unused_loopback_port())));
+    test::ChannelRig rig;
+    EXPECT_FALSE(rig.handshake(test::unused_loopback_port()));
     EXPECT_EQ(log.count("Launcher: TCP connect attempt 1/3 failed: Connection refused — retrying in 20ms"), 1u);
     EXPECT_TRUE(log.contains("Launcher: TCP connect attempt 3/3 failed: Connection refused — retrying in 20ms"));
     EXPECT_TRUE(log.contains("Launcher: TCP handshake exception: Connection refused"));
 }
 
+TEST(Handshake, ProgressAndAdviceNameWhatToCheck) {
+    test::LogCapture log;
+    const uint16_t port = test::unused_loopback_port();
+    test::ChannelRig rig;
+    std::vector<std::string> progress;
+    rig.channel.set_progress_handler([&](const std::string& status) { progress.push_back(status); });
+    EXPECT_FALSE(rig.handshake(port));
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(progress, (std::vector<std::string>{"Looking up 127.0.0.1", "Connecting to " + address + ", attempt 1 of 3",
+                                                  "Connecting to " + address + ", attempt 2 of 3",
+                                                  "Connecting to " + address + ", attempt 3 of 3"}));
+    const std::string advice =
+        "No connection to " + address + ". Check the host and port, and that the agent is running on that PC.";
+    EXPECT_EQ(rig.channel.failure_advice(), advice);
+    EXPECT_TRUE(log.contains_at(spdlog::level::err, "ControlChannel: " + advice));
+}
+
+TEST(Handshake, UnknownHostIsAdvisedAsSuch) {
+    test::LogCapture log;
+    test::ChannelRig rig(test::quick_tuning(), [](const std::string&, const std::string&, asio::error_code& error) {
+        error = asio::error::host_not_found;
+        return asio::ip::tcp::resolver::results_type();
+    });
+    ConnectionParams params = test::params_for(48001);
+    params.host = "no-such-pc";
+    EXPECT_FALSE(rig.handshake(params));
+    EXPECT_TRUE(log.contains_substring("Launcher: DNS resolve no-such-pc:48001 failed ("));
+    EXPECT_EQ(rig.channel.failure_advice(), "Cannot find the PC 'no-such-pc'. Check the host name.");
+}
+
 TEST(Handshake, RefusedThenAcceptedConnectRetries) {
     test::LogCapture log;
     const uint16_t port = test::unused_loopback_port();
-    LauncherTuning tuning = test::quick_tuning();
+    ControlTuning tuning = test::quick_tuning();
     tuning.connect_retry_pause_ms = 600;
     std::unique_ptr<FakeTcpPeer> agent;
     std::thread late_start([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         agent = std::make_unique<FakeTcpPeer>(test::answer_with(test::ready_reply()), port);
     });
-    Launcher launcher(tuning);
-    const bool ok = launcher.tcp_handshake(test::params_for(port));
+    test::ChannelRig rig(tuning);
+    const bool ok = rig.handshake(port);
     late_start.join();
     EXPECT_TRUE(ok);
     EXPECT_EQ(log.count("Launcher: TCP connect attempt 1/3 failed: Connection refused — retrying in 600ms"), 1u);
     EXPECT_FALSE(log.contains_substring("attempt 2/3"));
-    launcher.shutdown();
+}
+
+// Each step of the handshake waits far longer than the test does; a cancel
+// must end it at once whichever step is waiting.
+struct CancelCase {
+    const char* name;
+    const char* waiting_for;  // the progress text that says the step has begun
+};
+
+class HandshakeCancel : public ::testing::TestWithParam<CancelCase> {};
+
+TEST_P(HandshakeCancel, EndsTheWaitingStepAtOnce) {
+    const std::string phase = GetParam().name;
+    test::LogCapture log;
+    std::promise<void> release_lookup;
+    std::shared_future<void> lookup_released = release_lookup.get_future().share();
+    ControlTuning tuning = test::quick_tuning();
+    tuning.step_timeout_ms = 60'000;
+    tuning.connect_retry_pause_ms = 60'000;
+    HostResolver resolver;
+    if (phase == "Resolve") {
+        resolver = [lookup_released](const std::string&, const std::string&, asio::error_code& error) {
+            lookup_released.wait();  // a name server that does not answer
+            error = asio::error::host_not_found;
+            return asio::ip::tcp::resolver::results_type();
+        };
+    }
+    test::StalledListener stalled;
+    FakeTcpPeer silent([](FakeTcpPeer& peer, int fd) { peer.drain(fd); });
+    uint16_t port = silent.port();
+    if (phase == "Connect") port = stalled.port();
+    if (phase == "RetryPause") port = test::unused_loopback_port();
+
+    test::ChannelRig rig(tuning, resolver);
+    std::mutex progress_lock;  // guards progress
+    std::string progress;
+    rig.channel.set_progress_handler([&](const std::string& status) {
+        std::lock_guard lock(progress_lock);
+        progress = status;
+    });
+    auto result = std::async(std::launch::async, [&] { return rig.handshake(port); });
+    ASSERT_TRUE(test::eventually([&] {
+        std::lock_guard lock(progress_lock);
+        return progress.starts_with(GetParam().waiting_for);
+    }));
+    if (phase == "RetryPause") {
+        ASSERT_TRUE(test::eventually([&] { return log.contains_substring("attempt 1/3 failed"); }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // well inside the step
+    rig.channel.cancel_handshake();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the cancel was not heard";
+    EXPECT_FALSE(result.get());
+    EXPECT_TRUE(rig.channel.handshake_cancelled());
+    EXPECT_TRUE(rig.channel.failure_advice().empty());
+    EXPECT_FALSE(log.contains_substring("Launcher: TCP handshake exception"));
+    EXPECT_FALSE(log.contains_substring("timed out"));
+    release_lookup.set_value();
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, HandshakeCancel,
+                         ::testing::Values(CancelCase{"Resolve", "Looking up"}, CancelCase{"Connect", "Connecting to"},
+                                           CancelCase{"RetryPause", "Connecting to"},
+                                           CancelCase{"ReplyRead", "Connected to"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HandshakeCancel, BeforeTheStartEndsItWithoutConnecting) {
+    FakeTcpPeer agent(test::answer_with(test::ready_reply()));
+    test::ChannelRig rig;
+    rig.channel.cancel_handshake();
+    EXPECT_FALSE(rig.handshake(agent.port()));
+    EXPECT_EQ(agent.connections(), 0);
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
-// The outgoing control queue: drop-oldest when full and silence after a
-// write error.
+// The control connection once the session runs: the writer queue (order,
+// drop-oldest bound, silence after an error) and the reader (dispatch by
+// type, bounded lines, the agent hanging up).
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
 
 #include <chrono>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
+#include "session/launcher_tuning.h"
 #include "tests/session/handshake_fixture.h"
 #include "tests/support/log_capture.h"
 
@@ -25,30 +28,50 @@ std::vector<std::string> lines_after_auth(const std::string& received) {
     return lines;
 }
 
-void serve_until(Launcher& launcher, const std::function<bool()>& done,
-                 std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    auto& io = launcher.io_context();
-    io.restart();
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        io.run_for(std::chrono::milliseconds(10));
-        io.restart();
+// What the channel handed on, from its I/O thread.
+struct Recorder {
+    std::mutex lock;  // guards every field
+    std::vector<std::string> pongs;
+    std::vector<std::string> losses;
+
+    void pong(std::string_view line) {
+        std::lock_guard guard(lock);
+        pongs.emplace_back(line);
     }
+    void lost(const std::string& reason) {
+        std::lock_guard guard(lock);
+        losses.push_back(reason);
+    }
+    size_t pong_count() {
+        std::lock_guard guard(lock);
+        return pongs.size();
+    }
+    size_t loss_count() {
+        std::lock_guard guard(lock);
+        return losses.size();
+    }
+};
+
+void listen(test::ChannelRig& rig, Recorder& recorder) {
+    rig.channel.on_message("pong", [&recorder](std::string_view line) { recorder.pong(line); });
+    rig.channel.set_lost_handler([&recorder](const std::string& reason) { recorder.lost(reason); });
+    rig.channel.start_reading();
 }
 
-TEST(ControlQueue, DropsOldestWaitingMessageWhenFull) {
+TEST(ControlQueue, KeepsOrderAndDropsTheOldestWaitingMessageWhenFull) {
     test::LogCapture log;
     FakeTcpPeer agent(test::answer_with(test::ready_reply()));
-    Launcher launcher(test::quick_tuning());
-    ASSERT_TRUE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    ASSERT_TRUE(rig.handshake(agent.port()));
 
     // Nothing serves the context yet, so all 128 land before the first write
     // completes: one in flight, 63 waiting, then 64 drops.
-    for (int i = 0; i < 128; ++i) launcher.send_control("{\"n\":" + std::to_string(i) + "}");
-    serve_until(launcher, [&] { return lines_after_auth(agent.received()).size() >= 64; });
+    for (int i = 0; i < 128; ++i) rig.channel.send("{\"n\":" + std::to_string(i) + "}");
+    rig.serve();
+    ASSERT_TRUE(test::eventually([&] { return lines_after_auth(agent.received()).size() >= 64; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    EXPECT_EQ(launcher.dropped_control_messages(), 64u);
+    EXPECT_EQ(rig.channel.dropped_messages(), 64u);
     EXPECT_TRUE(log.contains("Launcher: control write queue full — dropped oldest (total=1)"));
     EXPECT_TRUE(log.contains("Launcher: control write queue full — dropped oldest (total=64)"));
     EXPECT_FALSE(log.contains_substring("(total=2)"));
@@ -57,12 +80,10 @@ TEST(ControlQueue, DropsOldestWaitingMessageWhenFull) {
     const auto lines = lines_after_auth(agent.received());
     ASSERT_EQ(lines.size(), 64u);
     EXPECT_EQ(lines.front(), "{\"n\":0}");  // the message in flight is never cut
-    EXPECT_EQ(lines[1], "{\"n\":65}");
-    EXPECT_EQ(lines.back(), "{\"n\":127}");
-    launcher.shutdown();
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], "{\"n\":" + std::to_string(64 + i) + "}");
 }
 
-TEST(ControlQueue, NothingIsSentAfterAWriteError) {
+TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
     test::LogCapture log;
     FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) {
         peer.read_line(fd);
@@ -71,15 +92,21 @@ TEST(ControlQueue, NothingIsSentAfterAWriteError) {
         linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     });
-    Launcher launcher(test::quick_tuning());
-    ASSERT_TRUE(launcher.tcp_handshake(test::params_for(agent.port())));
+    test::ChannelRig rig;
+    ASSERT_TRUE(rig.handshake(agent.port()));
+    Recorder recorder;
+    rig.channel.set_lost_handler([&recorder](const std::string& reason) { recorder.lost(reason); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    rig.serve();
 
-    for (int i = 0; i < 5 && !launcher.control_closed(); ++i) {
-        launcher.send_control(R"({"type":"request_idr"})");
-        serve_until(launcher, [&] { return launcher.control_closed(); });
+    // The reset may surface on the first write or only on a later one.
+    for (int i = 0; i < 20 && rig.channel.open(); ++i) {
+        rig.channel.send(R"({"type":"request_idr"})");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_TRUE(launcher.control_closed());
+    ASSERT_TRUE(test::eventually([&] { return recorder.loss_count() > 0; }));
+    EXPECT_FALSE(rig.channel.open());
+    EXPECT_TRUE(rig.channel.closed_by_error());
     size_t errors = 0;
     for (const auto& text : log.texts()) {
         if (text.starts_with("Launcher: control message send error: ")) ++errors;
@@ -87,19 +114,93 @@ TEST(ControlQueue, NothingIsSentAfterAWriteError) {
     EXPECT_EQ(errors, 1u);
 
     const size_t lines_before = log.texts().size();
-    launcher.send_control(R"({"type":"request_idr"})");
-    serve_until(launcher, [] { return false; }, std::chrono::milliseconds(200));
+    rig.channel.send(R"({"type":"request_idr"})");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(log.texts().size(), lines_before);
-    launcher.shutdown();
+    EXPECT_EQ(recorder.loss_count(), 1u);
 }
 
 TEST(ControlQueue, SendBeforeHandshakeIsDropped) {
     test::LogCapture log;
-    Launcher launcher(test::quick_tuning());
-    launcher.send_control(R"({"type":"request_idr"})");
-    serve_until(launcher, [] { return true; });
-    EXPECT_EQ(launcher.dropped_control_messages(), 0u);
+    test::ChannelRig rig;
+    rig.channel.send(R"({"type":"request_idr"})");
+    rig.serve();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(rig.channel.dropped_messages(), 0u);
     EXPECT_TRUE(log.texts().empty());
+}
+
+TEST(ControlReader, DispatchesLinesByTypeAndDropsTheRest) {
+    test::LogCapture log;
+    // The pong right behind the reply arrives in the same read as the reply.
+    const std::string first_pong = "{\"type\":\"pong\",\"ts\":1}\n";
+    std::promise<int> connected;
+    FakeTcpPeer agent([&](FakeTcpPeer& peer, int fd) {
+        peer.read_line(fd);
+        FakeTcpPeer::send_all(fd, test::ready_reply() + first_pong);
+        connected.set_value(fd);
+        peer.drain(fd);
+    });
+    test::ChannelRig rig;
+    ASSERT_TRUE(rig.handshake(agent.port()));
+    Recorder recorder;
+    listen(rig, recorder);
+    rig.serve();
+    const int fd = connected.get_future().get();
+    FakeTcpPeer::send_all(fd, "not json\n\n[1,2]\n{\"type\":7}\n{\"type\":\"PONG\"}\n{\"type\":\"stats\"}\n");
+    FakeTcpPeer::send_all(fd, std::string(70 * 1024, 'x') + "{\"type\":\"pong\"}\n");
+    FakeTcpPeer::send_all(fd, "{\"ts\":2,\"type\":\"pong\"}\n");
+    ASSERT_TRUE(test::eventually([&] { return recorder.pong_count() >= 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    std::lock_guard guard(recorder.lock);
+    EXPECT_EQ(recorder.pongs, (std::vector<std::string>{"{\"type\":\"pong\",\"ts\":1}", "{\"ts\":2,\"type\":\"pong\"}"}));
+    EXPECT_TRUE(recorder.losses.empty());
+    EXPECT_EQ(log.count("ControlChannel: control line longer than 65536 bytes dropped"), 1u);
+    EXPECT_TRUE(log.contains_at(spdlog::level::debug, "ControlChannel: ignored \"stats\" message from the agent"));
+    EXPECT_TRUE(log.contains_at(spdlog::level::debug, "ControlChannel: ignored \"PONG\" message from the agent"));
+    EXPECT_TRUE(log.contains("ControlChannel: dropped a line that is not a control message (8 bytes)"));
+}
+
+TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {
+    test::LogCapture log;
+    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) {
+        peer.read_line(fd);
+        FakeTcpPeer::send_all(fd, test::ready_reply());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });  // returning closes the connection
+    test::ChannelRig rig;
+    ASSERT_TRUE(rig.handshake(agent.port()));
+    Recorder recorder;
+    listen(rig, recorder);
+    rig.serve();
+    ASSERT_TRUE(test::eventually([&] { return recorder.loss_count() > 0; }));
+    rig.channel.send(R"({"type":"request_idr"})");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    EXPECT_EQ(recorder.loss_count(), 1u);
+    EXPECT_EQ(recorder.losses.front(), "the agent closed the connection");
+    EXPECT_FALSE(rig.channel.open());
+    EXPECT_TRUE(log.contains_at(spdlog::level::warn,
+                                "ControlChannel: connection to the agent lost (the agent closed the connection)"));
+    EXPECT_FALSE(log.contains_substring("control message send error"));
+}
+
+TEST(ControlReader, ClosingFromOurSideIsNoLoss) {
+    FakeTcpPeer agent(test::answer_with(test::ready_reply()));
+    test::ChannelRig rig;
+    ASSERT_TRUE(rig.handshake(agent.port()));
+    Recorder recorder;
+    listen(rig, recorder);
+    rig.serve();
+    rig.channel.send(R"({"type":"request_idr"})");
+    ASSERT_TRUE(test::eventually([&] { return agent.received().find("request_idr") != std::string::npos; }));
+    rig.channel.close();
+    rig.channel.close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(recorder.loss_count(), 0u);
+    EXPECT_FALSE(rig.channel.open());
+    EXPECT_FALSE(rig.channel.closed_by_error());
 }
 
 TEST(IoThreads, CountIsClampedToTwoThroughFour) {

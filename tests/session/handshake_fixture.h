@@ -1,13 +1,18 @@
-// Agent replies and a Launcher tuned for quick failures, shared by the
-// control-channel suites.
+// Agent replies, a control channel tuned for quick failures and the I/O
+// thread that serves it, shared by the control-channel suites.
 #pragma once
 
 #include <sodium.h>
 
+#include <asio.hpp>
+
+#include <chrono>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "session/launcher.h"
+#include "session/control_channel.h"
 #include "tests/support/fake_tcp_peer.h"
 
 namespace nb::test {
@@ -36,8 +41,8 @@ inline FakeTcpPeer::Script answer_with(std::string reply) {
     };
 }
 
-inline LauncherTuning quick_tuning() {
-    LauncherTuning tuning;
+inline ControlTuning quick_tuning() {
+    ControlTuning tuning;
     tuning.connect_attempts = 3;
     tuning.connect_retry_pause_ms = 20;
     tuning.step_timeout_ms = 400;
@@ -50,6 +55,50 @@ inline ConnectionParams params_for(uint16_t port, std::string token = "t") {
     params.port = port;
     params.token = std::move(token);
     return params;
+}
+
+// A channel on its own I/O context. The handshake drives the context on the
+// test thread; serve() then hands it to one I/O thread, as a session does.
+class ChannelRig {
+public:
+    explicit ChannelRig(ControlTuning tuning = quick_tuning(), HostResolver resolver = {})
+        : channel(io, tuning, std::move(resolver)) {}
+    ~ChannelRig() {
+        if (thread_.joinable()) channel.close();
+        guard_.reset();
+        io.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+    ChannelRig(const ChannelRig&) = delete;
+    ChannelRig& operator=(const ChannelRig&) = delete;
+
+    bool handshake(const ConnectionParams& params) { return channel.handshake(params, keys); }
+    bool handshake(uint16_t port) { return handshake(params_for(port)); }
+
+    void serve() {
+        io.restart();
+        guard_.emplace(asio::make_work_guard(io));
+        thread_ = std::thread([this] { io.run(); });
+    }
+
+    asio::io_context io;
+    ControlChannel channel;
+    SessionKeys keys;
+
+private:
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard_;
+    std::thread thread_;
+};
+
+// Polls `done` until it holds or `limit` passes; the result of `done`.
+template <typename Condition>
+bool eventually(Condition done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 }  // namespace nb::test

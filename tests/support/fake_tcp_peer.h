@@ -133,6 +133,45 @@ private:
     std::thread thread_;
 };
 
+// A listener on 127.0.0.1 whose accept queue is full and never drained:
+// the kernel drops further SYNs, so a connect to it hangs as it does to a
+// host that silently drops packets.
+class StalledListener {
+public:
+    StalledListener() {
+        listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 0) != 0) {
+            ::close(listen_fd_);
+            throw std::runtime_error("StalledListener: cannot listen");
+        }
+        socklen_t len = sizeof addr;
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        // A backlog of 0 still queues one or two connections; fill them.
+        for (int& fd : fillers_) {
+            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ~StalledListener() {
+        for (int fd : fillers_) ::close(fd);
+        ::close(listen_fd_);
+    }
+    StalledListener(const StalledListener&) = delete;
+    StalledListener& operator=(const StalledListener&) = delete;
+
+    uint16_t port() const { return port_; }
+
+private:
+    int listen_fd_ = -1;
+    int fillers_[3] = {-1, -1, -1};
+    uint16_t port_ = 0;
+};
+
 // A port on 127.0.0.1 that nothing listens on (bound, then released).
 inline uint16_t unused_loopback_port() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

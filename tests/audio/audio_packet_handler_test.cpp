@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "log_capture.h"
-#include "net/audio_packet_handler.h"
+#include "audio/audio_packet_handler.h"
 #include "net/media_encryption.h"
 
 namespace nb {

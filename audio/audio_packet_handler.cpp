@@ -1,6 +1,6 @@
 // Decrypt, decode and queue one audio datagram, nothing buffered between.
 
-#include "net/audio_packet_handler.h"
+#include "audio/audio_packet_handler.h"
 
 #include <spdlog/spdlog.h>
 
