@@ -31,37 +31,6 @@ constexpr const char* k_version = "0.1.0";
 
 enum class StreamOutcome { ended, fatal };
 
-// Binds the overlay to the renderer's GL context, which set-up needs
-// current; the render lock keeps the frame path off the context meanwhile.
-void initialize_overlay(ui::OverlayImGui& overlay, Launcher& launcher, const ConnectionParams& params) {
-    bool ready = false;
-    {
-        std::lock_guard lock(launcher.render_lock());
-        auto* gl = dynamic_cast<GlRenderer*>(launcher.renderer());
-        if (gl && gl->gl_context() && gl->make_current()) {
-            ready = overlay.initialize(gl->window(), gl->gl_context(), GlRenderer::k_glsl_version);
-            gl->release_current();
-        }
-    }
-    if (!ready) {
-        spdlog::warn("OpenGL context not available — overlay disabled");
-        return;
-    }
-    overlay.set_stream_info(params.bitrate, params.fps, params.width, params.height);
-    overlay.set_change_callback(make_settings_handler(launcher));
-}
-
-// The overlay's GL objects go while the renderer's context still exists:
-// unhook the callback, then release them with the context current.
-void shutdown_overlay(ui::OverlayImGui& overlay, Launcher& launcher) {
-    launcher.set_overlay_draw({});
-    std::lock_guard lock(launcher.render_lock());
-    auto* gl = dynamic_cast<GlRenderer*>(launcher.renderer());
-    const bool current = gl && gl->make_current();
-    overlay.shutdown();
-    if (current) gl->release_current();
-}
-
 // One stream in its own SDL window, from SDL start-up to SDL shut-down.
 StreamOutcome run_stream(const ConnectionParams& params) {
     spdlog::debug("Initializing SDL2...");
@@ -107,8 +76,6 @@ StreamOutcome run_stream(const ConnectionParams& params) {
         return StreamOutcome::fatal;
     }
 
-    initialize_overlay(overlay, *launcher, params);
-
     // The input hook: records leave the moment SDL pumps their event, unless
     // the overlay owns the input.
     InputWindowContext input_context;
@@ -121,7 +88,7 @@ StreamOutcome run_stream(const ConnectionParams& params) {
     // counts the session time from its own start.
     ui::LiveSessionRecord live_session;
     live_session.reset();
-    launcher->set_overlay_draw(make_overlay_draw(overlay, *launcher, live_session));
+    attach_overlay(overlay, *launcher, params, live_session);
 
     std::thread pipeline([&launcher] {
         try {
@@ -137,7 +104,7 @@ StreamOutcome run_stream(const ConnectionParams& params) {
     run_event_loop(window, *launcher, &overlay);
 
     spdlog::info("Streaming session ended — cleaning up...");
-    shutdown_overlay(overlay, *launcher);
+    detach_overlay(overlay, *launcher);
     launcher->shutdown();
     pipeline.join();
     if (hooked) detach_input_context(window);
