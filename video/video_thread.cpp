@@ -78,6 +78,7 @@ void VideoThread::body() {
         accepting_ = false;
         last.swap(tasks_);
         frames_.clear();
+        queued_bytes_ = 0;
     }
     // Posted work still runs: the overlay's GL objects must go while the
     // context exists.
@@ -123,6 +124,7 @@ void VideoThread::loop() {
             if (!frames_.empty()) {
                 next.emplace(std::move(frames_.front()));
                 frames_.pop_front();
+                queued_bytes_ -= next->frame.access_unit.size();
             }
         }
         run_tasks(tasks);
@@ -154,20 +156,22 @@ void VideoThread::submit(CompletedFrame&& frame) {
     bool queued = false;
     size_t overflow = 0;
     const uint32_t frame_id = frame.frame_id;
+    const size_t bytes = frame.access_unit.size();
     {
         std::lock_guard lock(mutex_);
         if (!accepting_ || stopping_) return;
-        if (frames_.size() >= k_queue_frames) {
-            if (!frame.key) {
-                overflow = 1;
-            } else {
-                // A key frame makes everything queued before it pointless.
-                overflow = frames_.size();
-                frames_.clear();
-            }
+        const bool full = frames_.size() >= k_queue_frames || queued_bytes_ + bytes > k_queue_bytes;
+        if (full && frame.key) {
+            // A key frame makes everything queued before it pointless.
+            overflow = frames_.size();
+            frames_.clear();
+            queued_bytes_ = 0;
+        } else if (full) {
+            overflow = 1;
         }
-        if (frames_.size() < k_queue_frames) {
+        if (!full || frame.key) {
             frames_.push_back({std::move(frame), now_us()});
+            queued_bytes_ += bytes;
             queued = true;
         }
     }

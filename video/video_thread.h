@@ -39,8 +39,13 @@ struct VideoFigures {
 
 class VideoThread {
 public:
-    // Frames waiting for the decoder; about a quarter second at 60 fps.
-    static constexpr size_t k_queue_frames = 16;
+    // Frames waiting for the decoder: a second at 60 fps, enough to ride out
+    // a slow present or a busy machine, since waiting frames are decoded
+    // without being drawn. Beyond it, dropping and asking for a key frame
+    // recovers sooner than catching up would.
+    static constexpr size_t k_queue_frames = 60;
+    // And their bytes, whatever the bit rate.
+    static constexpr size_t k_queue_bytes = 32 * 1024 * 1024;
     // A frozen stream's overlay is redrawn once no picture came for this
     // long, at most this often.
     static constexpr int64_t k_overlay_refresh_after_present_us = 50'000;
@@ -111,11 +116,12 @@ private:
     Hooks hooks_;
     std::thread thread_;
 
-    // Guards frames_, tasks_, accepting_ and stopping_. Lock order: the
+    // Guards frames_, queued_bytes_, tasks_, accepting_ and stopping_. Lock order: the
     // depacketizer's lock, then this one; nothing is called while it is held.
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Queued> frames_;
+    size_t queued_bytes_ = 0;
     std::vector<Task> tasks_;
     bool accepting_ = false;
     bool stopping_ = false;

@@ -155,21 +155,25 @@ TEST_F(VideoThreadTest, AFullQueueDropsNewFramesAndTheGapAsksForAKeyFrame) {
     auto release = hold_thread();
     for (uint32_t id = 1; id <= VideoThread::k_queue_frames + 4; ++id) video_->submit(frame(id, id == 1));
     EXPECT_EQ(video_->frames_dropped(), 4u);
-    EXPECT_TRUE(log.contains("VideoThread: decoder 16 frames behind, 1 frame(s) dropped at frame 17"));
+    EXPECT_TRUE(log.contains("VideoThread: decoder " + std::to_string(VideoThread::k_queue_frames) +
+                             " frames behind, 1 frame(s) dropped at frame " +
+                             std::to_string(VideoThread::k_queue_frames + 1)));
     release.set_value();
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.decoded_ids.size() == VideoThread::k_queue_frames; }));
     video_->submit(frame(VideoThread::k_queue_frames + 5));
     video_->submit(frame(VideoThread::k_queue_frames + 6, true));
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.decoded_ids.size() == VideoThread::k_queue_frames + 1; }));
     EXPECT_EQ(decoded().back(), VideoThread::k_queue_frames + 6) << "the frame after the gap waits for a key frame";
-    EXPECT_TRUE(log.contains("KeyFrameRequester: 4 frame(s) before frame 21 never arrived"));
+    EXPECT_TRUE(log.contains("KeyFrameRequester: 4 frame(s) before frame " +
+                             std::to_string(VideoThread::k_queue_frames + 5) + " never arrived"));
 
     // A key frame arriving at a full queue replaces what waits there.
+    constexpr uint32_t k_key = 500;
     auto again = hold_thread();
-    for (uint32_t id = 30; id < 30 + VideoThread::k_queue_frames; ++id) video_->submit(frame(id));
-    video_->submit(frame(50, true));
+    for (uint32_t id = 200; id < 200 + VideoThread::k_queue_frames; ++id) video_->submit(frame(id));
+    video_->submit(frame(k_key, true));
     again.set_value();
-    ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.decoded_ids.back() == 50; }));
+    ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.decoded_ids.back() == k_key; }));
     EXPECT_EQ(video_->frames_dropped(), 4u + VideoThread::k_queue_frames);
 }
 
