@@ -3,19 +3,17 @@
 #include <spdlog/spdlog.h>
 
 #include "app/shutdown_signal.h"
-#include "common/clock.h"
 #include "session/launcher.h"
 #include "ui/overlay_imgui.h"
-#include "video/renderer.h"
+#include "video/video_thread.h"
 
 namespace nb {
 
 namespace {
 
-// A frozen stream still gets its overlay redrawn, at most every 33 ms, once
-// no picture has been presented for 50 ms.
-constexpr int64_t k_overlay_refresh_after_present_us = 50000;
-constexpr int64_t k_overlay_refresh_spacing_us = 33000;
+// How long one wait for window events may last: a shutdown signal or a
+// session that ended elsewhere is noticed within it, since neither wakes SDL.
+constexpr int k_event_wait_ms = 100;
 
 class EventLoop {
 public:
@@ -30,11 +28,10 @@ public:
                 break;
             }
             SDL_Event event;
-            while (SDL_PollEvent(&event)) {
+            if (!SDL_WaitEventTimeout(&event, k_event_wait_ms)) continue;
+            do {
                 if (handle(event)) quit = true;
-            }
-            SDL_Delay(1);
-            refresh_overlay();
+            } while (SDL_PollEvent(&event));
         }
     }
 
@@ -124,39 +121,21 @@ private:
     }
 
     // The renderer draws in pixels, which on high-DPI screens exceed the
-    // window's size in screen units.
+    // window's size in screen units. The video thread owns it: the new size
+    // is posted there, in order with the pictures.
     void resize_renderer() {
         int width = 0;
         int height = 0;
         SDL_GL_GetDrawableSize(window_, &width, &height);
         if (width <= 0 || height <= 0) return;
-        std::lock_guard lock(launcher_.render_lock());
-        if (IRenderer* renderer = launcher_.renderer()) {
-            renderer->resize(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+        if (VideoThread* video = launcher_.video()) {
+            video->resize(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
         }
-    }
-
-    void refresh_overlay() {
-        if (!launcher_.overlay_visible()) return;
-        const int64_t now = now_us();
-        if (now - launcher_.last_present_us() <= k_overlay_refresh_after_present_us ||
-            now - last_overlay_refresh_us_ <= k_overlay_refresh_spacing_us) {
-            return;
-        }
-        std::lock_guard lock(launcher_.render_lock());
-        if (IRenderer* renderer = launcher_.renderer()) {
-            if (!renderer->restore_snapshot()) renderer->clear();
-            renderer->bind_render_target();
-            launcher_.draw_overlay_locked();
-            renderer->present();
-        }
-        last_overlay_refresh_us_ = now;
     }
 
     SDL_Window* window_;
     Launcher& launcher_;
     ui::OverlayImGui* overlay_;
-    int64_t last_overlay_refresh_us_ = 0;
 };
 
 }  // namespace

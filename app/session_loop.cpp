@@ -42,37 +42,6 @@ enum class StreamOutcome {
     fatal,
 };
 
-// Binds the overlay to the renderer's GL context, which set-up needs
-// current; the render lock keeps the frame path off the context meanwhile.
-void initialize_overlay(ui::OverlayImGui& overlay, Launcher& launcher, const ConnectionParams& params) {
-    bool ready = false;
-    {
-        std::lock_guard lock(launcher.render_lock());
-        auto* gl = dynamic_cast<GlRenderer*>(launcher.renderer());
-        if (gl && gl->gl_context() && gl->make_current()) {
-            ready = overlay.initialize(gl->window(), gl->gl_context(), GlRenderer::k_glsl_version);
-            gl->release_current();
-        }
-    }
-    if (!ready) {
-        spdlog::warn("OpenGL context not available — overlay disabled");
-        return;
-    }
-    overlay.set_stream_info(params.bitrate, params.fps, params.width, params.height);
-    overlay.set_change_callback(make_settings_handler(launcher));
-}
-
-// The overlay's GL objects go while the renderer's context still exists:
-// unhook the callback, then release them with the context current.
-void shutdown_overlay(ui::OverlayImGui& overlay, Launcher& launcher) {
-    launcher.set_overlay_draw({});
-    std::lock_guard lock(launcher.render_lock());
-    auto* gl = dynamic_cast<GlRenderer*>(launcher.renderer());
-    const bool current = gl && gl->make_current();
-    overlay.shutdown();
-    if (current) gl->release_current();
-}
-
 // One stream in its own SDL window, from SDL start-up to SDL shut-down.
 StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& backend) {
     spdlog::debug("Initializing SDL2...");
@@ -126,8 +95,6 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
         return given_up ? StreamOutcome::ended : StreamOutcome::fatal;
     }
 
-    initialize_overlay(overlay, *launcher, params);
-
     // The input hook: records leave the moment SDL pumps their event, unless
     // the overlay owns the input.
     InputWindowContext input_context;
@@ -150,7 +117,7 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
     live_session.reset();
     SessionInfoPoller poller(live_session);
     poller.start(backend, [&launcher] { return launcher->running(); });
-    launcher->set_overlay_draw(make_overlay_draw(overlay, *launcher, live_session));
+    attach_overlay(overlay, *launcher, params, live_session);
 
     std::thread pipeline([&launcher] {
         try {
@@ -166,7 +133,7 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
     run_event_loop(window, *launcher, &overlay);
 
     spdlog::info("Streaming session ended — cleaning up...");
-    shutdown_overlay(overlay, *launcher);
+    detach_overlay(overlay, *launcher);
     launcher->shutdown();
     pipeline.join();
     poller.stop();

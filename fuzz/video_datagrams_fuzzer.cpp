@@ -125,7 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::map<uint32_t, SentFrame> sent;
     bool delivered_any = false;
     uint32_t last_delivered = 0;
-    depacketizer.set_frame_callback([&](uint32_t frame_id, std::vector<uint8_t>&& unit, bool) {
+    depacketizer.set_frame_callback([&](nb::CompletedFrame&& done) {
+        const uint32_t frame_id = done.frame_id;
+        const std::vector<uint8_t>& unit = done.access_unit;
         // Empty units can happen (a one-packet frame with no payload); the
         // decoder refuses those itself.
         NB_FUZZ_CHECK(unit.size() <= k_largest_unit);

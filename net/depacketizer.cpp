@@ -1,5 +1,5 @@
 // Per-datagram intake: validation, decryption outside the lock, frame table
-// bookkeeping under it, and delivery after it is released.
+// bookkeeping and the in-order hand-off of completed frames under it.
 
 #include "net/depacketizer.h"
 
@@ -47,45 +47,42 @@ void Depacketizer::handle_datagram(const uint8_t* data, size_t length, const asi
         spdlog::trace("Depacketizer: video packet {} bytes from {}", length, from.address().to_string());
     }
     if (data == nullptr || length < k_media_header_bytes) return;
+    const int64_t arrival_us = clock_();
     const MediaHeader header = MediaHeader::parse_unchecked(data);
 
-    Completed done;
-    bool completed = false;
     const size_t ciphertext_length = length - k_media_header_bytes;
     const bool valid = length >= k_media_header_bytes + k_aead_tag_bytes &&
                        static_cast<uint16_t>(header.packet_count - 1) < k_max_packet_count &&
                        (header.is_fec() || header.packet_index < header.packet_count) &&
                        length <= k_max_datagram_bytes;
-    if (valid) {
-        auto& plain = decrypt_buffer();
-        size_t plain_length = 0;
-        if (decryption_.decrypt(data, data + k_media_header_bytes, ciphertext_length, plain.data(), plain.size(),
-                                plain_length)) {
-            std::lock_guard lock(mutex_);
-            completed = store_locked(header, plain.data(), plain_length, done);
-        } else {
-            const uint64_t total = decrypt_failures_.fetch_add(1, std::memory_order_relaxed) + 1;
-            if (total <= 5 || total % 100 == 0) {
-                spdlog::warn("Depacketizer: decryption failed (total={}), frame={} pkt={}/{}", total, header.frame_id,
-                             header.packet_index, header.packet_count);
-            }
+    if (!valid) return;
+    auto& plain = decrypt_buffer();
+    size_t plain_length = 0;
+    if (!decryption_.decrypt(data, data + k_media_header_bytes, ciphertext_length, plain.data(), plain.size(),
+                             plain_length)) {
+        const uint64_t total = decrypt_failures_.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (total <= 5 || total % 100 == 0) {
+            spdlog::warn("Depacketizer: decryption failed (total={}), frame={} pkt={}/{}", total, header.frame_id,
+                         header.packet_index, header.packet_count);
         }
+        return;
     }
-
-    if (completed && frame_callback_) frame_callback_(done.frame_id, std::move(done.access_unit), done.key);
-
+    // Only what the agent really sent may count: a forged datagram must not
+    // make the link look worse than it is.
     if (!header.is_fec()) {
         if (IPacketStats* stats = stats_.load(std::memory_order_acquire)) {
             stats->on_video_packet(header.frame_id, header.packet_count);
         }
     }
+    std::lock_guard lock(mutex_);
+    store_locked(header, plain.data(), plain_length, arrival_us);
 }
 
-bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length,
-                                Completed& done) {
+void Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length,
+                                int64_t arrival_us) {
     if (has_baseline_) {
         const int64_t d = static_cast<int64_t>(header.frame_id) - static_cast<int64_t>(latest_frame_id_);
-        if (d >= -k_frame_id_window && d <= 0) return false;  // finished or overtaken frame
+        if (d >= -k_frame_id_window && d <= 0) return;  // finished or overtaken frame
         if (d > k_frame_id_window || d < -k_frame_id_window) {
             spdlog::warn("Depacketizer: frame_id discontinuity {} -> {}, re-baselining", latest_frame_id_,
                          header.frame_id);
@@ -115,19 +112,17 @@ bool Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
     if (header.key_frame()) frame.key = true;
 
     if (frame.received_count >= frame.packet_count) {
-        complete_locked(it, done);
-        return true;
+        complete_locked(it, arrival_us);
+        return;
     }
     if (!frame.fec_packets.empty() &&
         static_cast<size_t>(frame.packet_count - frame.received_count) <= frame.fec_packets.size()) {
         uint64_t added = 0;
         if (repair_frame(frame, added, fec_)) {
             pending_bytes_ += added;
-            complete_locked(it, done);
-            return true;
+            complete_locked(it, arrival_us);
         }
     }
-    return false;
 }
 
 Depacketizer::PendingTable::iterator Depacketizer::find_or_create_locked(const MediaHeader& header) {
@@ -155,14 +150,17 @@ Depacketizer::PendingTable::iterator Depacketizer::find_or_create_locked(const M
     return it;
 }
 
-void Depacketizer::complete_locked(PendingTable::iterator it, Completed& done) {
+void Depacketizer::complete_locked(PendingTable::iterator it, int64_t arrival_us) {
     PendingFrame& frame = it->second;
+    CompletedFrame done;
     size_t total = 0;
     for (const auto& packet : frame.packets) total += packet.size();
     done.access_unit.reserve(total);
     for (const auto& packet : frame.packets) done.access_unit.insert(done.access_unit.end(), packet.begin(), packet.end());
     done.frame_id = frame.frame_id;
     done.key = frame.key;
+    done.first_packet_us = frame.first_arrival_us;
+    done.last_packet_us = arrival_us;
     if (!has_baseline_ || frame.frame_id > latest_frame_id_) latest_frame_id_ = frame.frame_id;
     has_baseline_ = true;
     erase_locked(it);
@@ -175,6 +173,9 @@ void Depacketizer::complete_locked(PendingTable::iterator it, Completed& done) {
             ++other;
         }
     }
+    // Handed over before the lock is released: a frame completed on another
+    // thread a moment later cannot overtake this one on its way out.
+    if (frame_callback_) frame_callback_(std::move(done));
 }
 
 void Depacketizer::erase_locked(PendingTable::iterator it) {

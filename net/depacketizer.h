@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/completed_frame.h"
 #include "net/decryption.h"
 #include "net/frame_repair.h"
 #include "net/packet_stats.h"
@@ -20,9 +21,6 @@
 #include "net/udp_receiver.h"
 
 namespace nb {
-
-// One complete access unit: frame number, its bytes (moved), key-frame flag.
-using FrameCallback = std::function<void(uint32_t frame_id, std::vector<uint8_t>&& access_unit, bool key_frame)>;
 
 class Depacketizer {
 public:
@@ -46,8 +44,9 @@ public:
     // receivers); the object must outlive its use here.
     void set_stats(IPacketStats* stats) { stats_.store(stats, std::memory_order_release); }
 
-    // The video DatagramHandler. Safe to call from several threads at once;
-    // the frame callback runs on the calling thread, outside the lock.
+    // The video DatagramHandler. Safe to call from several threads at once.
+    // The frame callback runs on the calling thread under the lock, which is
+    // what keeps deliveries in the order completion decided.
     void handle_datagram(const uint8_t* data, size_t length, const asio::ip::udp::endpoint& from);
     // A handler bound to this object, for UdpReceiver::set_handler.
     DatagramHandler datagram_handler();
@@ -61,19 +60,12 @@ public:
     uint32_t latest_frame_id() const;
 
 private:
-    struct Completed {
-        uint32_t frame_id = 0;
-        std::vector<uint8_t> access_unit;
-        bool key = false;
-    };
-
     using PendingTable = std::unordered_map<uint32_t, PendingFrame>;
 
-    // Steps that run under mutex_. store_locked returns true when `done`
-    // holds a completed frame.
-    bool store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length, Completed& done);
+    // Steps that run under mutex_; a completed frame goes to the callback.
+    void store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length, int64_t arrival_us);
     PendingTable::iterator find_or_create_locked(const MediaHeader& header);
-    void complete_locked(PendingTable::iterator it, Completed& done);
+    void complete_locked(PendingTable::iterator it, int64_t arrival_us);
     void erase_locked(PendingTable::iterator it);
 
     Decryption& decryption_;
@@ -82,8 +74,9 @@ private:
     FrameCallback frame_callback_;
     std::atomic<IPacketStats*> stats_{nullptr};
 
-    // Guards pending_, pending_bytes_, latest_frame_id_ and has_baseline_. Never held while
-    // the frame callback (and with it the session's render lock) runs.
+    // Guards pending_, pending_bytes_, latest_frame_id_ and has_baseline_,
+    // and is held while the frame callback queues a frame. Lock order: this
+    // one, then whatever lock the callback takes.
     mutable std::mutex mutex_;
     PendingTable pending_;
     uint64_t pending_bytes_ = 0;

@@ -1,4 +1,4 @@
-// Session start, run loop and the orderly shutdown of one stream.
+// Session start, the audio pipeline, and the orderly shutdown of one stream.
 #include "session/launcher.h"
 
 #include <spdlog/spdlog.h>
@@ -6,29 +6,27 @@
 #include <chrono>
 
 #include "audio/audio_interfaces.h"
-#include "input/input_capture.h"
 #include "audio/audio_packet_handler.h"
+#include "input/input_capture.h"
 #include "net/decryption.h"
-#include "net/depacketizer.h"
-#include "net/input_sender.h"
 #include "net/udp_receiver.h"
+#include "session/input_pipeline.h"
+#include "session/video_pipeline.h"
 #include "video/renderer.h"
 #include "video/video_decoder.h"
 
 namespace nb {
 
 namespace {
-// Records one drain may carry; far above what 1 ms of input produces.
-constexpr size_t k_input_batch_reserve = 256;
+constexpr uint32_t k_audio_sample_rate = 48000;
+constexpr uint32_t k_audio_channels = 2;
+constexpr const char* k_request_idr = R"({"type":"request_idr"})";
 }  // namespace
 
 Launcher::Launcher(LauncherTuning tuning, SessionComponents components)
     : tuning_(std::move(tuning)),
       components_(std::move(components)),
-      control_(io_context_, tuning_.control, tuning_.resolver) {
-    run_loop_input_.reserve(k_input_batch_reserve);
-    window_input_.reserve(k_input_batch_reserve);
-}
+      control_(io_context_, tuning_.control, tuning_.resolver) {}
 
 Launcher::~Launcher() { shutdown(); }
 
@@ -56,21 +54,25 @@ bool Launcher::tcp_handshake(const ConnectionParams& params) {
 }
 
 bool Launcher::start_streaming(const ConnectionParams& params, SDL_Window* window) {
-    if (!start_video_pipeline(params, window)) {
+    video_ = std::make_unique<VideoPipeline>(
+        io_context_, tuning_,
+        VideoPipeline::Hooks{.request_key_frame = [this] { send_control(k_request_idr); }, .timing_sink = timing_sink_});
+    if (!video_->start(params, window, video_key_, components_.make_renderer(), components_.make_decoder())) {
         spdlog::error("Launcher: video pipeline failed to start");
         return false;
     }
     if (!start_audio_pipeline(params)) {
         spdlog::warn("Launcher: audio pipeline failed (continuing without audio)");
     }
-    if (!start_input_pipeline(params, window)) {
+    input_ = std::make_unique<InputPipeline>(io_context_, tuning_);
+    if (!input_->start(params, window, components_.make_input_capture(), input_key_)) {
         spdlog::warn("Launcher: input pipeline failed (continuing without input)");
     }
 
     spdlog::debug("Launcher: starting stats reporter");
     stats_ = std::make_unique<StatsReporter>(
         io_context_, [this](const std::string& text) { send_control(text); }, tuning_.stats_timing);
-    if (depacketizer_) depacketizer_->set_stats(stats_.get());
+    video_->set_stats(stats_.get());
     stats_->start();
 
     // The reader's completions run on the I/O threads started below.
@@ -84,6 +86,42 @@ bool Launcher::start_streaming(const ConnectionParams& params, SDL_Window* windo
     if (connection_lost_.load()) running_.store(false);  // lost before the session was up
     spdlog::info("Launcher: session active ({}x{} @ {}fps, codec={})", params.width, params.height, params.fps,
                  codec_name(params.codec));
+    return true;
+}
+
+bool Launcher::start_audio_pipeline(const ConnectionParams& params) {
+    spdlog::debug("Launcher: start_audio_pipeline");
+
+    audio_decoder_ = components_.make_audio_decoder();
+    if (!audio_decoder_ || !audio_decoder_->initialize(k_audio_sample_rate, k_audio_channels)) {
+        spdlog::error("Launcher: OpusAudioDecoder::initialize failed");
+        return false;
+    }
+    audio_player_ = components_.make_audio_player();
+    if (!audio_player_ || !audio_player_->initialize(k_audio_sample_rate, k_audio_channels)) {
+        spdlog::error("Launcher: SdlAudioPlayer::initialize failed");
+        return false;
+    }
+    audio_player_->start();
+    spdlog::debug("Launcher: SDL audio player started");
+
+    audio_decryption_ = std::make_unique<Decryption>();
+    if (!audio_key_.empty()) {
+        audio_decryption_->set_key(audio_key_);
+        spdlog::info("Launcher: audio decryption key set ({} bytes)", audio_key_.size());
+    } else {
+        spdlog::warn("Launcher: audio key is EMPTY — all audio will fail decryption");
+    }
+    audio_handler_ = std::make_unique<AudioPacketHandler>(*audio_decryption_, *audio_decoder_, audio_player_.get());
+
+    audio_receiver_ = open_receiver(io_context_, tuning_.ports.audio_local, tuning_);
+    if (!audio_receiver_) return false;
+    spdlog::debug("Launcher: audio UDP receiver on port {}", audio_receiver_->local_port());
+    audio_receiver_->set_probe_token(audio_key_.data(), audio_key_.size());
+    audio_receiver_->start_probe(params.host, tuning_.ports.audio_probe);
+    audio_receiver_->set_handler(audio_handler_->datagram_handler());
+    audio_receiver_->start();
+    spdlog::info("Launcher: audio pipeline started");
     return true;
 }
 
@@ -111,44 +149,46 @@ void Launcher::io_thread_body(unsigned index) {
 void Launcher::run() {
     if (!running_.load()) return;
     spdlog::info("Launcher: entering main run loop");
-    while (running_.load()) {
-        if (stopping_.load()) break;
-        if (!overlay_visible_.load()) drain_and_send(run_loop_input_);
-        if (depacketizer_) depacketizer_->sweep_stale();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    {
+        std::unique_lock lock(run_lock_);
+        run_wake_.wait(lock, [this] { return stopping_.load(); });
     }
     spdlog::info("Launcher: run loop exited");
 }
 
-void Launcher::drain_and_send(std::vector<InputEvent>& scratch) {
-    if (!input_capture_ || !input_sender_) return;
-    if (input_capture_->drain(scratch) > 0) input_sender_->send_events(scratch);
-}
-
 void Launcher::send_pending_input() {
-    if (overlay_visible_.load() || stopping_.load()) return;
-    drain_and_send(window_input_);
+    if (overlay_visible_.load() || stopping_.load() || !input_) return;
+    input_->send_pending();
 }
 
 void Launcher::release_remote_input() {
-    if (!input_capture_ || stopping_.load()) return;
-    if (const size_t released = input_capture_->release_held(); released > 0) {
-        spdlog::debug("Launcher: released {} held keys and buttons on the remote", released);
-    }
-    drain_and_send(window_input_);
+    if (stopping_.load() || !input_) return;
+    input_->release_remote();
 }
 
 void Launcher::refresh_raw_input() {
-    if (input_capture_ && input_capture_->running()) input_capture_->refresh();
+    if (input_) input_->refresh();
 }
 
-void Launcher::set_overlay_draw(std::function<void()> draw) {
-    std::lock_guard lock(render_lock_);
-    overlay_draw_ = std::move(draw);
+IInputCapture* Launcher::input_capture() { return input_ ? input_->capture() : nullptr; }
+
+VideoThread* Launcher::video() { return video_ ? video_->video_thread() : nullptr; }
+
+void Launcher::set_overlay_visible(bool visible) {
+    overlay_visible_.store(visible);
+    if (VideoThread* thread = video()) thread->set_overlay_visible(visible);
 }
 
-void Launcher::draw_overlay_locked() {
-    if (overlay_draw_) overlay_draw_();
+int64_t Launcher::last_present_us() const {
+    return video_ && video_->video_thread() ? video_->video_thread()->last_present_us() : 0;
+}
+
+uint64_t Launcher::frames_presented() const {
+    return video_ && video_->video_thread() ? video_->video_thread()->frames_presented() : 0;
+}
+
+uint64_t Launcher::frames_skipped() const {
+    return video_ && video_->video_thread() ? video_->video_thread()->frames_skipped() : 0;
 }
 
 uint64_t Launcher::audio_decrypt_failures() const {
@@ -165,16 +205,19 @@ void Launcher::on_control_lost() {
 }
 
 void Launcher::shutdown() {
-    if (stopping_.exchange(true)) return;
+    {
+        std::lock_guard lock(run_lock_);
+        if (stopping_.exchange(true)) return;
+    }
+    run_wake_.notify_all();
     spdlog::info("Launcher: shutdown requested");
     running_.store(false);
 
     // Sources first, so nothing new enters the pipelines.
     if (stats_) stats_->stop();
-    if (input_sender_) input_sender_->stop();
-    if (input_capture_) input_capture_->stop();
+    if (input_) input_->stop();
     if (audio_receiver_) audio_receiver_->stop();
-    if (video_receiver_) video_receiver_->stop();
+    if (video_) video_->stop_receiving();
 
     control_.close();
 
@@ -186,15 +229,9 @@ void Launcher::shutdown() {
 
     if (audio_player_) audio_player_->stop();
     if (audio_decoder_) audio_decoder_->shutdown();
-    {
-        std::lock_guard lock(render_lock_);
-        if (decoder_) decoder_->shutdown();
-        if (renderer_) renderer_->shutdown();
-    }
-    if (frames_skipped_.load() > 0) {
-        spdlog::info("Launcher: {} pictures presented, {} decoded but not drawn behind newer frames",
-                     frames_presented_.load(), frames_skipped_.load());
-    }
+    if (video_) video_->stop();  // the decoder and the renderer shut down on their thread
+    spdlog::info("Launcher: {} pictures presented, {} decoded but not drawn behind newer frames", frames_presented(),
+                 frames_skipped());
     spdlog::info("Launcher: shutdown complete");
 }
 

@@ -1,10 +1,11 @@
-// One streaming session: control channel, media pipelines, I/O threads,
-// run loop and the orderly shutdown.
+// One streaming session: control channel, media pipelines, I/O threads and
+// the orderly shutdown.
 #pragma once
 
 #include <asio.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,11 +16,11 @@
 #include <vector>
 
 #include "common/connection_params.h"
-#include "input/input_event.h"
 #include "session/control_channel.h"
-#include "session/frame_timing.h"
 #include "session/launcher_tuning.h"
 #include "session/stats_reporter.h"
+#include "video/frame_timing.h"
+#include "video/video_thread.h"
 
 struct SDL_Window;
 
@@ -27,15 +28,15 @@ namespace nb {
 
 class AudioPacketHandler;
 class Decryption;
-class Depacketizer;
 class IAudioDecoder;
 class IAudioSink;
 class IInputCapture;
 class IRenderer;
 class IVideoDecoder;
-class InputSender;
+class InputPipeline;
 class StatsReporter;
 class UdpReceiver;
+class VideoPipeline;
 
 // Builds the platform components of a session; tests substitute fakes.
 struct SessionComponents {
@@ -78,8 +79,8 @@ public:
     // succeeded. Main thread.
     bool start_streaming(const ConnectionParams& params, SDL_Window* window);
 
-    // Pipeline thread: drains input, sweeps stale frames; returns once the
-    // session stops.
+    // Pipeline thread: waits until the session stops. Input leaves from the
+    // window's event hook and stale frames go on a timer, so nothing polls.
     void run();
 
     // Idempotent, callable from any thread.
@@ -95,7 +96,7 @@ public:
     bool connection_lost() const { return connection_lost_.load(); }
 
     // Hands the records the capture holds to the sender at once (the
-    // low-latency path of the window's input hook). Main thread.
+    // window's input hook, right after each event). Main thread.
     void send_pending_input();
 
     // Sends the agent a release of every key and button it was last told is
@@ -109,18 +110,12 @@ public:
     // Installs a collector of per-frame timings; before connect only.
     void set_frame_timing_sink(IFrameTimingSink* sink) { timing_sink_ = sink; }
 
-    // Replaces the overlay drawing callback under the render lock.
-    void set_overlay_draw(std::function<void()> draw);
-
-    // The render lock serialises every renderer and decoder call.
-    std::mutex& render_lock() { return render_lock_; }
-    // Null until the video pipeline started; use only under render_lock().
-    IRenderer* renderer() { return renderer_.get(); }
-    // Calls the overlay callback if one is set; caller holds render_lock().
-    void draw_overlay_locked();
+    // The thread that owns decoder, renderer and overlay drawing; null until
+    // the video pipeline started. Work for them is posted to it.
+    VideoThread* video();
 
     bool running() const { return running_.load(); }
-    int64_t last_present_us() const { return last_present_us_.load(); }
+    int64_t last_present_us() const;
     const std::vector<uint8_t>& video_key() const { return video_key_; }
     const std::vector<uint8_t>& audio_key() const { return audio_key_; }
     const std::vector<uint8_t>& input_key() const { return input_key_; }
@@ -128,31 +123,29 @@ public:
     int32_t target_bitrate() const { return target_bitrate_.load(); }
     void set_target_bitrate(int32_t kbps) { target_bitrate_.store(kbps); }
     uint64_t audio_decrypt_failures() const;
-    uint64_t frames_presented() const { return frames_presented_.load(); }
-    uint64_t frames_skipped() const { return frames_skipped_.load(); }
+    uint64_t frames_presented() const;
+    uint64_t frames_skipped() const;
 
     // The session's I/O context, for components that live on it.
     asio::io_context& io_context() { return io_context_; }
 
-    void set_overlay_visible(bool visible) { overlay_visible_.store(visible); }
+    // Also tells the video thread, which keeps a shown panel alive over a
+    // frozen picture. Main thread.
+    void set_overlay_visible(bool visible);
     bool overlay_visible() const { return overlay_visible_.load(); }
 
-    IInputCapture* input_capture() { return input_capture_.get(); }
+    IInputCapture* input_capture();
 
     // Null until connect has started it; lives until the Launcher is destroyed.
     const StatsReporter* stats() const { return stats_.get(); }
     VideoCodec codec() const { return params_.codec; }
 
 private:
-    bool start_video_pipeline(const ConnectionParams& params, SDL_Window* window);
     bool start_audio_pipeline(const ConnectionParams& params);
-    bool start_input_pipeline(const ConnectionParams& params, SDL_Window* window);
-    void on_frame(uint32_t frame_id, std::vector<uint8_t>&& access_unit, bool key_frame);
 
     void start_io_threads();
     void io_thread_body(unsigned index);
     void on_control_lost();
-    void drain_and_send(std::vector<InputEvent>& scratch);
 
     LauncherTuning tuning_;
     SessionComponents components_;
@@ -168,11 +161,7 @@ private:
     std::vector<uint8_t> audio_key_;
     std::vector<uint8_t> input_key_;
 
-    std::unique_ptr<Decryption> video_decryption_;
-    std::shared_ptr<UdpReceiver> video_receiver_;
-    std::unique_ptr<Depacketizer> depacketizer_;
-    std::unique_ptr<IVideoDecoder> decoder_;
-    std::unique_ptr<IRenderer> renderer_;
+    std::unique_ptr<VideoPipeline> video_;
 
     std::unique_ptr<Decryption> audio_decryption_;
     std::shared_ptr<UdpReceiver> audio_receiver_;
@@ -180,27 +169,18 @@ private:
     std::unique_ptr<IAudioSink> audio_player_;
     std::unique_ptr<AudioPacketHandler> audio_handler_;
 
-    std::unique_ptr<IInputCapture> input_capture_;
-    std::unique_ptr<InputSender> input_sender_;
+    std::unique_ptr<InputPipeline> input_;
     std::unique_ptr<StatsReporter> stats_;
-    std::vector<InputEvent> run_loop_input_;    // pipeline thread only
-    std::vector<InputEvent> window_input_;      // main thread only
 
     std::atomic<int32_t> target_bitrate_{0};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overlay_visible_{false};
-    std::atomic<int64_t> last_present_us_{0};
-    std::atomic<uint64_t> frames_presented_{0};
-    std::atomic<uint64_t> frames_skipped_{0};  // decoded but not drawn: a newer frame was waiting
-    std::atomic<int> frames_waiting_{0};       // frame handlers waiting for the render lock
-
-    // Serialises every renderer call and the decode-and-present sequence.
-    // Lock order: the depacketizer's own lock is never held while this one
-    // is taken (frames are handed over after it is released).
-    std::mutex render_lock_;
-    std::function<void()> overlay_draw_;  // guarded by render_lock_
     IFrameTimingSink* timing_sink_ = nullptr;  // set before connect, then read only
+
+    // Guards nothing but the wait of run() for stopping_.
+    std::mutex run_lock_;
+    std::condition_variable run_wake_;
 };
 
 }  // namespace nb

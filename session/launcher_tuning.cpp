@@ -34,4 +34,13 @@ LauncherTuning tuning_from_environment() {
     return tuning;
 }
 
+std::shared_ptr<UdpReceiver> open_receiver(asio::io_context& io, uint16_t port, const LauncherTuning& tuning) {
+    try {
+        return UdpReceiver::create(io, port, tuning.probe_timing, tuning.udp_bind_address);
+    } catch (const std::exception& e) {
+        spdlog::error("Launcher: cannot open UDP port {}: {}", port, e.what());
+        return nullptr;
+    }
+}
+
 }  // namespace nb

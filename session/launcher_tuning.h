@@ -2,7 +2,9 @@
 // tests shorten them so failure paths finish quickly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "net/session_ports.h"
@@ -36,5 +38,13 @@ namespace nb {
 // NB_CONNECT_ATTEMPTS and NB_CONNECT_RETRY_MS; absent or invalid values keep
 // the production defaults.
 LauncherTuning tuning_from_environment();
+
+}  // namespace nb
+
+namespace nb {
+
+// A session's receiver on `port` with the tuning's probe timing and bind
+// address; null, with the cause logged, when the port cannot be opened.
+std::shared_ptr<UdpReceiver> open_receiver(asio::io_context& io, uint16_t port, const LauncherTuning& tuning);
 
 }  // namespace nb

@@ -102,19 +102,7 @@ void StatsReporter::tick() {
     decoded_fps_.store(elapsed_s > 0.001 ? static_cast<float>(frames / elapsed_s) : 0.0f);
     last_tick_ns_ = t;
 
-    {
-        std::lock_guard lock(counters_lock_);
-        float loss = 0.0f;
-        if (packets_expected_ != 0) {
-            // Duplicates can push the received count above the expected one.
-            const uint64_t missing =
-                packets_received_ < packets_expected_ ? packets_expected_ - packets_received_ : 0;
-            loss = static_cast<float>(static_cast<double>(missing) * 100.0 / static_cast<double>(packets_expected_));
-        }
-        packet_loss_pct_.store(loss);
-        packets_expected_ = 0;
-        packets_received_ = 0;
-    }
+    packet_loss_pct_.store(loss_.take_loss_pct());
 
     {
         std::lock_guard lock(jitter_lock_);
@@ -145,16 +133,7 @@ void StatsReporter::tick() {
 }
 
 void StatsReporter::on_video_packet(uint32_t frame_id, uint16_t packet_count) {
-    {
-        std::lock_guard lock(counters_lock_);
-        ++packets_received_;
-        // A frame whose packets interleave with another's is counted again;
-        // the agent sends frames one after the other, so that stays rare.
-        if (frame_id != last_frame_id_) {
-            packets_expected_ += packet_count;
-            last_frame_id_ = frame_id;
-        }
-    }
+    loss_.on_packet(frame_id, packet_count);
     const int64_t t = now_ns();
     std::lock_guard lock(jitter_lock_);
     if (arrivals_ != 0) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "net/packet_stats.h"
+#include "session/packet_loss_meter.h"
 
 namespace nb {
 
@@ -39,8 +40,8 @@ public:
     void start();
     void stop();
 
-    // Per video data packet, from the datagram path; two short critical
-    // sections, no allocation.
+    // Per authenticated video data packet, from the datagram path; two short
+    // critical sections, no allocation.
     void on_video_packet(uint32_t frame_id, uint16_t packet_count) override;
 
     // The agent answered a ping; measured against the newest ping sent.
@@ -82,11 +83,7 @@ private:
     std::atomic<float> rtt_ms_{0.0f};
     std::atomic<int64_t> ping_sent_us_{0};
 
-    // Guards the loss counters.
-    std::mutex counters_lock_;
-    uint64_t packets_expected_ = 0;
-    uint64_t packets_received_ = 0;
-    uint32_t last_frame_id_ = 0;
+    PacketLossMeter loss_;
 
     std::atomic<uint32_t> decoded_frames_{0};
     int64_t last_tick_ns_ = 0;  // stats timer chain and start only
@@ -94,7 +91,7 @@ private:
     std::atomic<float> packet_loss_pct_{0.0f};
     std::atomic<float> jitter_ms_{0.0f};
 
-    // Guards the arrival-gap sums. Never held together with counters_lock_.
+    // Guards the arrival-gap sums. Never held together with the loss meter's lock.
     std::mutex jitter_lock_;
     int64_t last_arrival_ns_ = 0;
     double gap_sum_ms_ = 0.0;

@@ -159,10 +159,12 @@ void OverlayImGui::handle_event(const SDL_Event& event) {
 void OverlayImGui::draw(const OverlayStats& stats, const LiveSessionInfo& live) {
     std::lock_guard lock(lock_);
     if (!visible_) return;
-    fps_ = static_cast<int32_t>(stats.decoded_fps);
+    fps_ = static_cast<int32_t>(stats.presented_fps);
     rtt_ms_ = stats.rtt_ms;
     loss_pct_ = stats.loss_pct;
     bitrate_kbps_ = stats.bitrate_kbps;
+    measured_kbps_ = static_cast<int32_t>(stats.measured_kbps + 0.5f);
+    decode_ms_ = stats.decode_ms;
     codec_name_ = stats.codec_name;
     if (live.valid) {
         session_seconds_ = live.duration_sec;
@@ -211,8 +213,17 @@ void OverlayImGui::draw_frame_locked() {
     std::optional<StreamingChange> change;
     if (ImGui::Begin("##Overlay", nullptr, flags)) {
         draw_drag_handle_locked();
-        const PanelValues values{session_seconds_, balance_cents_, cost_cents_, server_hostname_, fps_,
-                                 rtt_ms_,          loss_pct_,      bitrate_kbps_, codec_name_};
+        const PanelValues values{.session_seconds = session_seconds_,
+                                 .balance_cents = balance_cents_,
+                                 .cost_cents = cost_cents_,
+                                 .server_hostname = server_hostname_,
+                                 .fps = fps_,
+                                 .rtt_ms = rtt_ms_,
+                                 .loss_pct = loss_pct_,
+                                 .bitrate_kbps = bitrate_kbps_,
+                                 .codec_name = codec_name_,
+                                 .measured_kbps = measured_kbps_,
+                                 .decode_ms = decode_ms_};
         if (settings) {
             change = draw_settings_panel(values, stream_);
         } else {

@@ -27,10 +27,12 @@ enum class OverlayMode : int32_t { information = 0, settings = 1 };
 // What the session measures, gathered by the shell for each draw.
 struct OverlayStats {
     float rtt_ms = 0.0f;
-    float decoded_fps = 0.0f;
+    float presented_fps = 0.0f;   // pictures on screen during the last second
     float loss_pct = 0.0f;
-    int32_t bitrate_kbps = 0;
+    int32_t bitrate_kbps = 0;     // asked of the agent
     std::string codec_name;
+    float measured_kbps = 0.0f;   // video received during the last second
+    float decode_ms = 0.0f;       // mean decode time of the last second
 };
 
 std::string_view codec_display_name(VideoCodec codec);
@@ -65,9 +67,9 @@ public:
     // Hands one window event to the GUI while the panel is shown.
     void handle_event(const SDL_Event& event);
 
-    // One frame of the panel into the bound back buffer. Called under the
-    // session's render lock with the GL context current; does nothing while
-    // hidden or uninitialised.
+    // One frame of the panel into the bound back buffer. Called on the
+    // session's video thread, where the GL context is current; does nothing
+    // while hidden or uninitialised.
     void draw(const OverlayStats& stats, const LiveSessionInfo& live);
 
     PanelPosition position() const;
@@ -76,8 +78,8 @@ private:
     void draw_frame_locked();
     void draw_drag_handle_locked();
 
-    // Guards every field below and every ImGui call the overlay makes.
-    // Lock order: the session's render lock first, then this one.
+    // Guards every field below and every ImGui call the overlay makes: the
+    // event loop hands events in while the video thread draws.
     mutable std::mutex lock_;
     std::atomic<bool> initialized_{false};
     bool visible_ = false;
@@ -92,6 +94,8 @@ private:
     float rtt_ms_ = 0.0f;
     float loss_pct_ = 0.0f;
     int32_t bitrate_kbps_ = 0;
+    int32_t measured_kbps_ = 0;
+    float decode_ms_ = 0.0f;
     std::string codec_name_;
     StreamSettings stream_;
     ChangeCallback on_change_;

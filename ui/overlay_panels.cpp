@@ -60,8 +60,8 @@ void fps_and_latency_cards(const PanelValues& values, const char* fps_label, int
     stat_card("Latency", text, quality_colour(latency_quality(values.rtt_ms)), width);
     if (columns == 3) {
         ImGui::SameLine();
-        std::snprintf(text, sizeof text, "%d kbps", values.bitrate_kbps);
-        stat_card("Bitrate", text, palette::light_blue, width);
+        std::snprintf(text, sizeof text, "%.1f ms", values.decode_ms);
+        stat_card("Decode", text, palette::light_blue, width);
     }
 }
 
@@ -94,6 +94,10 @@ void draw_information_panel(const PanelValues& values) {
     stat_card("Cost", text, palette::cyan, half);
 
     fps_and_latency_cards(values, "FPS", 3);
+
+    // What arrives beside what was asked for: a starved or capped link shows.
+    std::snprintf(text, sizeof text, "%d / %d kbps", values.measured_kbps, values.bitrate_kbps);
+    stat_card("Bitrate", text, palette::light_blue, ImGui::GetContentRegionAvail().x);
 
     std::snprintf(text, sizeof text, "%.1f%%", values.loss_pct);
     stat_card("Loss", text, quality_colour(loss_quality(values.loss_pct)), half);

@@ -14,11 +14,13 @@ struct PanelValues {
     int64_t balance_cents = 0;
     int64_t cost_cents = 0;
     std::string_view server_hostname;
-    int32_t fps = 0;
+    int32_t fps = 0;  // pictures presented during the last second
     float rtt_ms = 0.0f;
     float loss_pct = 0.0f;
-    int32_t bitrate_kbps = 0;
+    int32_t bitrate_kbps = 0;  // asked of the agent
     std::string_view codec_name;
+    int32_t measured_kbps = 0;  // received during the last second
+    float decode_ms = 0.0f;
 };
 
 void draw_information_panel(const PanelValues& values);

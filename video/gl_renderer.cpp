@@ -40,44 +40,24 @@ void GlRenderer::prepare_window_attributes() {
 GlRenderer::~GlRenderer() { shutdown(); }
 
 bool GlRenderer::acquire() {
-    const std::thread::id self = std::this_thread::get_id();
-    if (owner_ == self && SDL_GL_GetCurrentContext() == context_) return true;
-    if (owner_ != std::thread::id{} && owner_ != self) {
-        // A context current on a thread can only be released by that thread.
+    if (std::this_thread::get_id() != owner_) {
         if (should_log_throttled(context_error_log_count_, 3, 100)) {
-            spdlog::error("GlRenderer: GL context still held by another thread (a drawing sequence did not end with present)");
+            spdlog::error("GlRenderer: called from a thread that does not own the GL context");
         }
         return false;
     }
+    if (SDL_GL_GetCurrentContext() == context_) return true;
     if (SDL_GL_MakeCurrent(window_, context_) != 0) {
         if (should_log_throttled(context_error_log_count_, 3, 100)) {
             spdlog::error("GlRenderer: cannot make the GL context current: {}", SDL_GetError());
         }
         return false;
     }
-    owner_ = self;
     return true;
 }
 
-void GlRenderer::release() {
-    if (owner_ != std::this_thread::get_id()) return;
-    SDL_GL_MakeCurrent(window_, nullptr);
-    owner_ = std::thread::id{};
-}
-
-bool GlRenderer::make_current() {
-    std::lock_guard lock(mutex_);
-    return initialized_ && acquire();
-}
-
-void GlRenderer::release_current() {
-    std::lock_guard lock(mutex_);
-    if (initialized_) release();
-}
-
 bool GlRenderer::initialize(SDL_Window* window, uint32_t width, uint32_t height) {
-    std::lock_guard lock(mutex_);
-    if (initialized_) shutdown_locked();
+    if (initialized_) shutdown();
     width_ = width;
     height_ = height;
     window_ = window;
@@ -135,7 +115,6 @@ bool GlRenderer::initialize(SDL_Window* window, uint32_t width, uint32_t height)
     gl_.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     gl_.Clear(GL_COLOR_BUFFER_BIT);
     SDL_GL_SwapWindow(window_);
-    release();
 
     initialized_ = true;
     has_snapshot_ = false;
@@ -144,7 +123,6 @@ bool GlRenderer::initialize(SDL_Window* window, uint32_t width, uint32_t height)
 }
 
 float GlRenderer::render_frame(const Picture* picture, uint32_t width, uint32_t height) {
-    std::lock_guard lock(mutex_);
     if (!initialized_ || !picture || !acquire()) return 0.0f;
     const int64_t start_us = now_us();
 
@@ -209,7 +187,6 @@ void GlRenderer::draw_textures() {
 }
 
 void GlRenderer::clear() {
-    std::lock_guard lock(mutex_);
     if (!initialized_ || !acquire()) return;
     gl_.BindFramebuffer(GL_FRAMEBUFFER, 0);
     gl_.Disable(GL_SCISSOR_TEST);
@@ -220,30 +197,25 @@ void GlRenderer::clear() {
 }
 
 bool GlRenderer::restore_snapshot() {
-    std::lock_guard lock(mutex_);
     if (!initialized_ || !has_snapshot_ || textures_.empty() || !acquire()) return false;
     draw_textures();
     return true;
 }
 
 void GlRenderer::bind_render_target() {
-    std::lock_guard lock(mutex_);
     if (!initialized_ || !acquire()) return;
     gl_.BindFramebuffer(GL_FRAMEBUFFER, 0);
     gl_.Viewport(0, 0, static_cast<GLsizei>(width_), static_cast<GLsizei>(height_));
 }
 
 void GlRenderer::present() {
-    std::lock_guard lock(mutex_);
     if (!initialized_ || !acquire()) return;
     SDL_GL_SwapWindow(window_);
     frames_presented_.fetch_add(1, std::memory_order_relaxed);
-    release();
 }
 
 void GlRenderer::resize(uint32_t width, uint32_t height) {
-    std::lock_guard lock(mutex_);
-    if (!initialized_ || (width == width_ && height == height_)) return;
+    if (!initialized_ || std::this_thread::get_id() != owner_ || (width == width_ && height == height_)) return;
     spdlog::info("GlRenderer: resizing {}x{} → {}x{}", width_, height_, width, height);
     // The default framebuffer follows the window by itself; only the
     // viewport changes. The last picture is not redrawn into the new size.
@@ -253,7 +225,6 @@ void GlRenderer::resize(uint32_t width, uint32_t height) {
 }
 
 std::vector<uint8_t> GlRenderer::read_back_buffer() {
-    std::lock_guard lock(mutex_);
     std::vector<uint8_t> rows;
     if (!initialized_ || !acquire()) return rows;
     const size_t row_bytes = size_t{width_} * 3;
@@ -273,18 +244,13 @@ std::vector<uint8_t> GlRenderer::read_back_buffer() {
 }
 
 void GlRenderer::shutdown() {
-    std::lock_guard lock(mutex_);
-    shutdown_locked();
-}
-
-void GlRenderer::shutdown_locked() {
     if (!initialized_) return;
     // GL objects die with their context; deleting them first only matters
     // when the context is shared, but keeps the driver's books straight.
     if (acquire()) {
         textures_.destroy(gl_);
         program_.destroy(gl_);
-        release();
+        SDL_GL_MakeCurrent(window_, nullptr);
     }
     SDL_GL_DeleteContext(context_);
     context_ = nullptr;

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,13 +19,10 @@
 
 namespace nb {
 
-// The GL context follows the caller: the first call of a drawing sequence
-// makes it current on the calling thread (an I/O thread for pictures, the
-// main thread for resizes and overlay refreshes), and present releases it,
-// so the next sequence may run on any thread. A sequence that draws must
-// therefore end with present, as the session's frame path and event loop do;
-// one abandoned half-way (an exception from the overlay) must call
-// release_current on its own thread, or every other thread is refused.
+// The GL context belongs to the thread that calls initialize (the session's
+// video thread) and stays current there until shutdown; a call from any
+// other thread is refused with an error instead of drawing with a context
+// that is not current.
 class GlRenderer final : public IRenderer {
 public:
     // Sets the context attributes the renderer asks of SDL (3.3 core,
@@ -50,33 +46,24 @@ public:
     std::string_view name() const override { return "OpenGL"; }
     uint64_t frames_presented() const override { return frames_presented_.load(); }
 
-    // What the overlay's SDL and OpenGL3 back ends are set up with. Their
-    // set-up needs the context current: wrap it in make_current and
-    // release_current under the render lock.
+    // What the overlay's SDL and OpenGL3 back ends are set up with, on the
+    // owning thread, where the context is current.
     SDL_Window* window() const { return window_; }
     SDL_GLContext gl_context() const { return context_; }
     static constexpr const char* k_glsl_version = "#version 330 core";
-    bool make_current();
-    void release_current() override;
 
     // The back buffer as RGB rows from the top, for tests and diagnostics;
     // call it inside a drawing sequence, before present.
     std::vector<uint8_t> read_back_buffer();
 
 private:
-    // Makes the context current on this thread unless it already is.
+    // True on the owning thread with the context current.
     bool acquire();
-    void release();
     void draw_textures();
-    void shutdown_locked();
 
-    // Serialises every operation; the session's render lock already keeps
-    // callers apart, this guards against a caller that forgets it.
-    std::mutex mutex_;
     SDL_Window* window_ = nullptr;
     SDL_GLContext context_ = nullptr;
-    // The thread the context is current on; empty when released.
-    std::thread::id owner_;
+    std::thread::id owner_;  // the thread that called initialize
     GlFunctions gl_;
     YuvProgram program_;
     YuvTextures textures_;

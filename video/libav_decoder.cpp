@@ -200,8 +200,6 @@ bool LibavDecoder::initialize(VideoCodec codec, uint32_t width, uint32_t height)
     consecutive_errors_ = 0;
     decoded_frames_ = 0;
     frames_without_output_ = 0;
-    have_frame_id_ = false;
-    gap_request_open_ = false;
     spdlog::info("LibavDecoder: initialized {}x{} codec={} ({})", width, height, codec_number(codec),
                  hardware_ ? "VAAPI" : "software");
     return true;
@@ -258,7 +256,6 @@ DecodedFrame LibavDecoder::decode(const uint8_t* data, size_t size, uint32_t fra
         return result;
     }
     const int64_t start_us = now();
-    if (!check_sequence(frame_id, keyframe)) return result;
 
     // An empty packet would put libavcodec into draining mode for good, so it
     // never reaches send_packet.
@@ -286,33 +283,6 @@ DecodedFrame LibavDecoder::decode(const uint8_t* data, size_t size, uint32_t fra
     output_step(result, start_us);
     apply_stall_policy(result);
     return result;
-}
-
-bool LibavDecoder::check_sequence(uint32_t frame_id, bool keyframe) {
-    const bool first = !have_frame_id_;
-    const auto step = static_cast<int32_t>(frame_id - last_frame_id_);
-    if (!first && step <= 0 && !keyframe) {
-        // Two I/O threads can hand over neighbouring frames in either order;
-        // decoding the older one after the newer would corrupt the references.
-        spdlog::debug("LibavDecoder: frame {} arrived after frame {}, dropped", frame_id, last_frame_id_);
-        return false;
-    }
-    have_frame_id_ = true;
-    last_frame_id_ = frame_id;
-    if (keyframe) {
-        gap_request_open_ = false;
-        return true;
-    }
-    if (first || step == 1) return true;
-    const int64_t t = now();
-    if (gap_request_open_ && t - last_gap_request_us_ < k_gap_retry_us) return true;
-    gap_request_open_ = true;
-    last_gap_request_us_ = t;
-    if (should_log_throttled(gap_log_count_, 5, 100)) {
-        spdlog::warn("LibavDecoder: {} frame(s) before frame {} never arrived, requesting IDR", step - 1, frame_id);
-    }
-    if (on_request_idr_) on_request_idr_();
-    return true;
 }
 
 void LibavDecoder::note_failed_input(std::string_view reason) {

@@ -40,10 +40,6 @@ public:
     static constexpr uint32_t k_stall_every = 300;
     static constexpr int64_t k_stall_spacing_us = 2'000'000;
     static constexpr uint32_t k_error_limit = 3;
-    // A frame number skipped means a lost reference: every picture until the
-    // next IDR is built on a hole. One request per loss, repeated after this
-    // long if no key frame has come.
-    static constexpr int64_t k_gap_retry_us = 1'000'000;
 
     LibavDecoder();
     explicit LibavDecoder(Options options);
@@ -87,9 +83,6 @@ private:
     bool convert(const AVFrame& src, AVFrame& dst);
     void note_failed_input(std::string_view reason);
     void apply_stall_policy(const DecodedFrame& result);
-    // False when the access unit is older than one already decoded.
-    bool check_sequence(uint32_t frame_id, bool keyframe);
-    void request_idr();
     int64_t now() const;
 
     Options options_;
@@ -116,11 +109,6 @@ private:
     uint32_t decoded_frames_ = 0;
     uint32_t frames_without_output_ = 0;
     int64_t last_idr_request_us_ = 0;
-    bool have_frame_id_ = false;
-    uint32_t last_frame_id_ = 0;
-    bool gap_request_open_ = false;  // asked for an IDR after a gap, none came yet
-    int64_t last_gap_request_us_ = 0;
-    std::atomic<uint64_t> gap_log_count_{0};
     std::atomic<bool> hardware_{false};
     std::atomic<uint64_t> input_error_log_count_{0};
     std::atomic<uint64_t> output_error_log_count_{0};

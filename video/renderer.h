@@ -10,10 +10,10 @@ struct SDL_Window;
 
 namespace nb {
 
-// Every call is made under the session's render lock. The frame path runs
-// render_frame, bind_render_target, the overlay's drawing and present in
-// one locked section; the event loop runs resize, or restore_snapshot (clear
-// when it returns false), bind_render_target, the overlay and present.
+// Every call is made on one thread, the session's video thread, which runs
+// render_frame, bind_render_target, the overlay's drawing and present for a
+// picture, and resize, or restore_snapshot (clear when it returns false),
+// bind_render_target, the overlay and present for a redraw.
 class IRenderer {
 public:
     virtual ~IRenderer() = default;
@@ -33,11 +33,8 @@ public:
     // Idempotent; logs one summary line when it did something.
     virtual void shutdown() = 0;
     virtual std::string_view name() const = 0;
+    // Safe from any thread.
     virtual uint64_t frames_presented() const = 0;
-    // Ends a drawing sequence that will not reach present (an exception on
-    // the way), on the thread that began it, so that the next sequence may
-    // run on another thread. Does nothing when no sequence is open there.
-    virtual void release_current() {}
 };
 
 }  // namespace nb

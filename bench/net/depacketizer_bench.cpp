@@ -116,8 +116,8 @@ void run_handler(benchmark::State& state, const Stream& source) {
     uint64_t frames = 0;
     auto make = [&] {
         auto d = std::make_unique<Depacketizer>(decryption);
-        d->set_frame_callback([&frames](uint32_t, std::vector<uint8_t>&& au, bool) {
-            benchmark::DoNotOptimize(au.data());
+        d->set_frame_callback([&frames](CompletedFrame&& done) {
+            benchmark::DoNotOptimize(done.access_unit.data());
             ++frames;
         });
         return d;

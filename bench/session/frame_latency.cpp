@@ -1,6 +1,7 @@
 // Latency of the picture path against the real test agent over loopback:
 // from the datagram that completes a frame to present returning, stage by
-// stage. Needs an X server (run under xvfb-run) and build/nubora-agent-sim.
+// stage, as the frame's own record and the video thread stamp it. Needs an X
+// server (run under xvfb-run) and build/nubora-agent-sim.
 //
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/nb_bench_frame_latency [WIDTH HEIGHT SECONDS]
 #include <SDL.h>
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "session/launcher.h"
@@ -87,16 +87,12 @@ int main(int argc, char** argv) {
     auto launcher = std::make_unique<nb::Launcher>();
     launcher->set_frame_timing_sink(&recorder);
     if (!launcher->connect(params, window)) return 1;
-    std::thread pipeline([&] { launcher->run(); });
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end) {
         SDL_Event event;
-        while (SDL_PollEvent(&event)) {
-        }
-        SDL_Delay(1);
+        SDL_WaitEventTimeout(&event, 100);
     }
     launcher->shutdown();
-    pipeline.join();
     const uint64_t skipped = launcher->frames_skipped();
     launcher.reset();
     SDL_DestroyWindow(window);
@@ -105,15 +101,16 @@ int main(int argc, char** argv) {
     agent.wait_exit();
     std::filesystem::remove_all(dir);
 
-    std::vector<int64_t> assembly, lock_wait, decode, draw, present, path;
+    std::vector<int64_t> spread, assembly, queue_wait, decode, draw, present, path;
     for (const auto& t : recorder.take()) {
         if (t.presented_us == 0 || t.last_packet_us == 0) continue;
-        assembly.push_back(t.handed_over_us - t.last_packet_us);
-        lock_wait.push_back(t.locked_us - t.handed_over_us);
-        decode.push_back(t.decoded_us - t.locked_us);
+        spread.push_back(t.last_packet_us - t.first_packet_us);
+        assembly.push_back(t.queued_us - t.last_packet_us);
+        queue_wait.push_back(t.dequeued_us - t.queued_us);
+        decode.push_back(t.decoded_us - t.dequeued_us);
         draw.push_back(t.drawn_us - t.decoded_us);
         present.push_back(t.presented_us - t.drawn_us);
-        path.push_back((t.presented_us - t.last_packet_us) - (t.decoded_us - t.locked_us));
+        path.push_back((t.presented_us - t.last_packet_us) - (t.decoded_us - t.dequeued_us));
     }
     std::printf("%dx%d, %d s, %zu frames presented, %llu decoded but skipped\n", width, height, seconds,
                 assembly.size(), static_cast<unsigned long long>(skipped));
@@ -122,8 +119,9 @@ int main(int argc, char** argv) {
         const auto p = percentiles(v);
         std::printf("%-28s %10.3f %10.3f\n", name, p.p50, p.p99);
     };
+    row("first to last packet", spread);
     row("assembly (last packet)", assembly);
-    row("render lock wait", lock_wait);
+    row("video queue wait", queue_wait);
     row("decode", decode);
     row("upload + draw", draw);
     row("present", present);

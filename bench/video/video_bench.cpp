@@ -10,7 +10,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -220,49 +219,11 @@ void BM_FramePath(benchmark::State& state) {
         nothing);
 }
 
-// Making the context current on a thread and releasing it again: the price
-// of letting any I/O thread present, paid once per picture.
-void BM_ContextHandover(benchmark::State& state) {
-    Presentation* p = presentation_for(state, false);
-    if (!p) return;
-    time_each(
-        state, nothing,
-        [&] {
-            p->renderer.make_current();
-            p->renderer.release_current();
-        },
-        nothing);
-}
-
-// The same hand-over when the next picture comes from another thread, as
-// it does when the I/O threads take turns. Only the other thread's own
-// work is timed, not its start.
-void BM_ContextHandoverAcrossThreads(benchmark::State& state) {
-    Presentation* p = presentation_for(state, false);
-    if (!p) return;
-    Percentiles spread;
-    for (auto _ : state) {
-        double elapsed = 0;
-        std::thread other([&] {
-            const auto t0 = Clock::now();
-            p->renderer.make_current();
-            p->renderer.release_current();
-            elapsed = seconds_since(t0);
-        });
-        other.join();
-        state.SetIterationTime(elapsed);
-        spread.add(elapsed);
-    }
-    spread.report(state);
-}
-
 BENCHMARK(BM_Decode)->Apply(decode_args)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_UploadAndDraw)->Args({1280, 720})->Args({1920, 1080})->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Redraw)->Args({1280, 720})->Args({1920, 1080})->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Present)->Args({1280, 720})->Args({1920, 1080})->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FramePath)->Args({1280, 720})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ContextHandover)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ContextHandoverAcrossThreads)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace nb

@@ -66,9 +66,9 @@ public:
         video_decryption_.set_key(keys_.video);
         audio_decryption_.set_key(keys_.audio);
         depacketizer_ = std::make_unique<Depacketizer>(video_decryption_);
-        depacketizer_->set_frame_callback([this](uint32_t id, std::vector<uint8_t>&& unit, bool key) {
+        depacketizer_->set_frame_callback([this](CompletedFrame&& done) {
             std::lock_guard lock(mutex_);
-            frames_[id] = Delivered{std::move(unit), key};
+            frames_[done.frame_id] = Delivered{std::move(done.access_unit), done.key};
         });
         audio_decoder_.initialize(48000, 2);
         audio_handler_ = std::make_unique<AudioPacketHandler>(audio_decryption_, audio_decoder_, &sink_);

@@ -105,7 +105,7 @@ TEST(VideoPacketizer, DepacketizerRebuildsLostPacketsFromRepair) {
     for (const size_t size : {size_t{1162} * 20, size_t{1162} * 20 + 1, size_t{55555}}) {
         Depacketizer depacketizer(keys.decryption);
         std::map<uint32_t, std::vector<uint8_t>> delivered;
-        depacketizer.set_frame_callback([&](uint32_t id, auto&& unit, bool) { delivered[id] = std::move(unit); });
+        depacketizer.set_frame_callback([&](CompletedFrame&& done) { delivered[done.frame_id] = std::move(done.access_unit); });
         const auto unit = pattern(size, static_cast<uint8_t>(size));
         PacketizedFrame frame;
         ASSERT_TRUE(packetizer.packetize(3, unit, false, frame));

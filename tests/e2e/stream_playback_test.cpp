@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "tests/e2e/stream_session.h"
-#include "tools/agent-sim/test_scene.h"
 
 namespace nb {
 namespace {
@@ -22,28 +21,11 @@ protected:
     }
 };
 
-std::optional<SceneStamp> stamp_of(const test::RgbImage& image) {
-    // The green byte of each RGB pixel stands in for luma.
-    return TestScene::read_stamp(image.pixels.data() + 1, image.width * 3, image.width, image.height, 3);
-}
-
-// Waits until the window shows a scene frame newer than `after`.
-std::optional<SceneStamp> wait_for_newer_frame(StreamSession& session, uint32_t after, const char* name) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (auto shot = session.screenshot(name)) {
-            if (auto stamp = stamp_of(*shot); stamp && stamp->frame_number > after) return stamp;
-        }
-        std::this_thread::sleep_for(200ms);
-    }
-    return std::nullopt;
-}
-
 TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) {
     StreamSession session("nubora-e2e-playback");
     ASSERT_TRUE(session.start()) << session.outputs();
 
-    const auto first = wait_for_newer_frame(session, 0, "first");
+    const auto first = session.wait_for_newer_frame(0, "first");
     ASSERT_TRUE(first.has_value()) << session.client().output();
     const auto shot = session.screenshot("bars");
     ASSERT_TRUE(shot.has_value());
@@ -59,13 +41,13 @@ TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) 
 
     session.xdotool("windowsize " + session.window_id() + " 960 540");
     ASSERT_TRUE(session.client().wait_for_output("Window resized to 960x540"));
-    const auto after_resize = wait_for_newer_frame(session, first->frame_number, "resized");
+    const auto after_resize = session.wait_for_newer_frame(first->frame_number, "resized");
     ASSERT_TRUE(after_resize.has_value()) << session.client().output();
 
     session.xdotool("windowactivate --sync " + session.window_id());
     session.xdotool("key --window " + session.window_id() + " F11");
     session.xdotool("key --window " + session.window_id() + " F11");
-    const auto after_toggle = wait_for_newer_frame(session, after_resize->frame_number, "toggled");
+    const auto after_toggle = session.wait_for_newer_frame(after_resize->frame_number, "toggled");
     ASSERT_TRUE(after_toggle.has_value()) << session.client().output();
 
     session.client().signal(SIGINT);
@@ -81,7 +63,7 @@ TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) 
 TEST_F(StreamPlayback, ClientOutlivesAVanishedAgentUntilTheUserQuits) {
     StreamSession session("nubora-e2e-vanish");
     ASSERT_TRUE(session.start()) << session.outputs();
-    ASSERT_TRUE(wait_for_newer_frame(session, 0, "before").has_value()) << session.client().output();
+    ASSERT_TRUE(session.wait_for_newer_frame(0, "before").has_value()) << session.client().output();
 
     session.agent().signal(SIGKILL);
     std::this_thread::sleep_for(1500ms);

@@ -5,15 +5,18 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/client_process.h"
+#include "tools/agent-sim/test_scene.h"
 
 namespace nb::test {
 
@@ -119,6 +122,55 @@ public:
     }
 
     void xdotool(const std::string& arguments) { shell_output("xdotool " + arguments + " 2>/dev/null"); }
+
+    void focus() {
+        xdotool("windowactivate --sync " + window_id());
+        xdotool("windowfocus --sync " + window_id());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+
+    // Presses a hot key until the client logs `confirmation` (an X server
+    // under load can lose a synthetic press before the window has focus).
+    // With `keep_down` the keys stay down afterwards, as a person's fingers
+    // do while the panel appears.
+    bool press_until_logged(const std::string& keys, const std::string& confirmation, bool keep_down = false) {
+        const size_t before = occurrences(client_->output(), confirmation);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            focus();
+            xdotool((keep_down ? "keydown --clearmodifiers " : "key --clearmodifiers ") + keys);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            while (std::chrono::steady_clock::now() < deadline) {
+                if (occurrences(client_->output(), confirmation) > before) return true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (keep_down) xdotool("keyup " + keys);
+        }
+        return false;
+    }
+
+    static size_t occurrences(const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    }
+
+    // The test scene's stamp in a screenshot; the green byte of each RGB
+    // pixel stands in for luma.
+    static std::optional<SceneStamp> stamp_of(const RgbImage& image) {
+        return TestScene::read_stamp(image.pixels.data() + 1, image.width * 3, image.width, image.height, 3);
+    }
+
+    // Waits until the window shows a scene frame newer than `after`.
+    std::optional<SceneStamp> wait_for_newer_frame(uint32_t after, const std::string& name) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (auto shot = screenshot(name)) {
+                if (auto stamp = stamp_of(*shot); stamp && stamp->frame_number > after) return stamp;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return std::nullopt;
+    }
 
     std::vector<nlohmann::json> agent_events(const std::string& kind) const {
         std::vector<nlohmann::json> out;

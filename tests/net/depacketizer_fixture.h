@@ -18,6 +18,8 @@ struct Frame {
     uint32_t id;
     std::vector<uint8_t> bytes;
     bool key;
+    int64_t first_packet_us;
+    int64_t last_packet_us;
 };
 
 struct CountingStats : IPacketStats {
@@ -33,9 +35,10 @@ class DepacketizerTest : public ::testing::Test {
 protected:
     explicit DepacketizerTest(FecCodecApi fec = {}) : depacketizer_(decryption_, [this] { return clock_us_; }, fec) {
         decryption_.set_key(video_key());
-        depacketizer_.set_frame_callback([this](uint32_t id, std::vector<uint8_t>&& au, bool key) {
+        depacketizer_.set_frame_callback([this](CompletedFrame&& done) {
             std::lock_guard lock(mutex_);
-            frames_.push_back({id, std::move(au), key});
+            frames_.push_back({done.frame_id, std::move(done.access_unit), done.key, done.first_packet_us,
+                               done.last_packet_us});
         });
         depacketizer_.set_stats(&stats_);
     }

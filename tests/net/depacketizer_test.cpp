@@ -59,10 +59,9 @@ TEST_F(DepacketizerTest, DropsMalformedDatagramsBeforeDecryption) {
     feed(stream_.packet(6, 4095, 4096, payload));
     EXPECT_EQ(depacketizer_.pending_frames(), 2u);
 
-    // Every data datagram of at least 22 bytes reaches the statistics, valid
-    // or not; the repair packet does not.
-    EXPECT_EQ(stats_.calls.size(), 6u);
-    EXPECT_EQ(stats_.calls[2], std::make_pair(5u, uint16_t{4097}));
+    // Only the valid data packet reaches the statistics; the malformed ones
+    // and the repair packet do not.
+    EXPECT_EQ(stats_.calls, (std::vector<std::pair<uint32_t, uint16_t>>{{6u, uint16_t{4096}}}));
 }
 
 TEST_F(DepacketizerTest, CountsAndThrottlesDecryptionFailures) {
@@ -74,8 +73,43 @@ TEST_F(DepacketizerTest, CountsAndThrottlesDecryptionFailures) {
     ASSERT_EQ(lines.size(), 7u);  // 1-5, 100, 200
     EXPECT_EQ(lines[0], "Depacketizer: decryption failed (total=1), frame=9 pkt=0/2");
     EXPECT_EQ(lines[5], "Depacketizer: decryption failed (total=100), frame=9 pkt=0/2");
-    EXPECT_EQ(stats_.calls.size(), 200u);
+    EXPECT_TRUE(stats_.calls.empty());
     EXPECT_EQ(depacketizer_.pending_frames(), 0u);
+}
+
+// Anyone can send UDP to the client: what fails authentication must not
+// move the loss the client reports to the agent.
+TEST_F(DepacketizerTest, OnlyAuthenticDataPacketsReachTheStatistics) {
+    MediaEncryption forger;
+    std::vector<uint8_t> wrong_key = test::video_key();
+    wrong_key[0] ^= 1;
+    forger.set_key(wrong_key);
+    const std::vector<uint8_t> payload(600, 7);
+    for (uint16_t i = 0; i < 50; ++i) {
+        const MediaHeader header{.nonce_prefix = 1, .frame_id = 40u + i, .packet_index = 0, .packet_count = 8};
+        feed(forger.seal(header, payload));
+    }
+    EXPECT_EQ(depacketizer_.decrypt_failures(), 50u);
+    EXPECT_TRUE(stats_.calls.empty());
+
+    const auto au = test::access_unit(90, 2 * 1162 + 10);
+    feed_all(stream_.frame(90, au));
+    feed(stream_.packet(90, 0, 3, payload, k_media_flag_fec, 0));  // late repair packet: not a data packet
+    EXPECT_EQ(stats_.calls, (std::vector<std::pair<uint32_t, uint16_t>>{{90u, uint16_t{3}}, {90u, uint16_t{3}},
+                                                                          {90u, uint16_t{3}}}));
+}
+
+TEST_F(DepacketizerTest, CompletedFrameCarriesWhenItsPacketsArrived) {
+    const auto datagrams = stream_.frame(12, test::access_unit(12, 3000));
+    clock_us_ = 2'000'000;
+    feed(datagrams[0]);
+    clock_us_ = 2'004'000;
+    feed(datagrams[2]);
+    clock_us_ = 2'009'000;
+    feed(datagrams[1]);
+    ASSERT_EQ(frames_.size(), 1u);
+    EXPECT_EQ(frames_[0].first_packet_us, 2'000'000);
+    EXPECT_EQ(frames_[0].last_packet_us, 2'009'000);
 }
 
 TEST_F(DepacketizerTest, CompletionEvictsOlderFramesAndIgnoresTheirLatePackets) {

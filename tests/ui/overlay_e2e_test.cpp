@@ -106,12 +106,6 @@ protected:
         return StreamSession(name, options);
     }
 
-    static void focus(StreamSession& session) {
-        session.xdotool("windowactivate --sync " + session.window_id());
-        session.xdotool("windowfocus --sync " + session.window_id());
-        std::this_thread::sleep_for(300ms);
-    }
-
     // Screenshots until `accept` holds or the patience runs out.
     static std::optional<RgbImage> wait_for_shot(StreamSession& session, const std::string& name,
                                                  const std::function<bool(const RgbImage&)>& accept) {
@@ -125,26 +119,6 @@ protected:
         return shot;
     }
 
-    // Presses a hot key until the client logs `confirmation` (an X server
-    // under load can lose a synthetic press before the window has focus).
-    // With `keep_down` the keys stay down afterwards, as a person's fingers
-    // do while the panel appears.
-    static bool press_until_logged(StreamSession& session, const std::string& keys, const std::string& confirmation,
-                                   bool keep_down = false) {
-        const size_t before = occurrences(session.client().output(), confirmation);
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            focus(session);
-            session.xdotool((keep_down ? "keydown --clearmodifiers " : "key --clearmodifiers ") + keys);
-            const auto deadline = std::chrono::steady_clock::now() + 3s;
-            while (std::chrono::steady_clock::now() < deadline) {
-                if (occurrences(session.client().output(), confirmation) > before) return true;
-                std::this_thread::sleep_for(50ms);
-            }
-            if (keep_down) session.xdotool("keyup " + keys);
-        }
-        return false;
-    }
-
     // Virtual keys whose last record at the agent was a press.
     static std::set<int> keys_down_at_agent(StreamSession& session) {
         std::set<int> down;
@@ -155,12 +129,6 @@ protected:
             if (type == 4) down.erase(event.value("x", 0));
         }
         return down;
-    }
-
-    static size_t occurrences(const std::string& text, const std::string& part) {
-        size_t n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-        return n;
     }
 
     static bool shows_panel(const RgbImage& image) { return count_near(image, k_panel_area, k_panel, 20) > 8000; }
@@ -186,12 +154,12 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     });
     ASSERT_TRUE(playing.has_value());
     EXPECT_FALSE(shows_panel(*playing)) << "the overlay starts hidden";
-    focus(session);
+    session.focus();
 
     // Information panel: dark panel with blue accents at the top-left. The
     // hot key's presses reached the agent before the panel took the input;
     // it must not be left holding them while the keys are released here.
-    ASSERT_TRUE(press_until_logged(session, "shift+alt+i", "Overlay: information panel shown", true));
+    ASSERT_TRUE(session.press_until_logged("shift+alt+i", "Overlay: information panel shown", true));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(keys_down_at_agent(session), std::set<int>{}) << "a hot key stayed held on the remote";
     session.xdotool("keyup shift+alt+i");
@@ -202,7 +170,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     const int info_violet = count_near(*info, k_panel_area, k_violet, 30);
 
     // Settings panel: same place, violet slider grabs.
-    ASSERT_TRUE(press_until_logged(session, "shift+alt+q", "Overlay: settings panel shown"));
+    ASSERT_TRUE(session.press_until_logged("shift+alt+q", "Overlay: settings panel shown"));
     const auto settings = wait_for_shot(session, "settings", [&](const RgbImage& shot) {
         return shows_panel(shot) && slider_grab(shot).has_value();
     });
@@ -244,7 +212,7 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     EXPECT_EQ(session.agent_events("input").size(), inputs_before) << "input leaked past the overlay";
 
     // Hidden again, input flows once more.
-    ASSERT_TRUE(press_until_logged(session, "shift+alt+q", "Overlay: hidden"));
+    ASSERT_TRUE(session.press_until_logged("shift+alt+q", "Overlay: hidden"));
     std::this_thread::sleep_for(300ms);
     session.xdotool("click 1");
     session.xdotool("mousemove_relative -- 20 10");
@@ -286,7 +254,7 @@ TEST_F(OverlayEndToEnd, FrozenStreamStillRedrawsThePanel) {
     while (session.agent_events("frame_sent").size() < 90 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(100ms);
     }
-    ASSERT_TRUE(press_until_logged(session, "shift+alt+i", "Overlay: information panel shown"));
+    ASSERT_TRUE(session.press_until_logged("shift+alt+i", "Overlay: information panel shown"));
     const auto first = wait_for_shot(session, "frozen-1", shows_panel);
     ASSERT_TRUE(first && shows_panel(*first)) << session.client().output();
     // The session clock in the panel ticks on although no picture arrives.

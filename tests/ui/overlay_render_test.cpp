@@ -47,10 +47,7 @@ protected:
         window_ = SDL_CreateWindow("nb_test_ui", 0, 0, k_width, k_height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
         ASSERT_NE(window_, nullptr) << SDL_GetError();
         ASSERT_TRUE(renderer_.initialize(window_, k_width, k_height));
-        ASSERT_TRUE(renderer_.make_current());
-        const bool ready = overlay_.initialize(renderer_.window(), renderer_.gl_context(), GlRenderer::k_glsl_version);
-        renderer_.release_current();
-        ASSERT_TRUE(ready);
+        ASSERT_TRUE(overlay_.initialize(renderer_.window(), renderer_.gl_context(), GlRenderer::k_glsl_version));
         overlay_.set_change_callback([this](const StreamingChange& change) { changes_.push_back(change); });
         SDL_SysWMinfo info;
         SDL_VERSION(&info.version);
@@ -61,10 +58,7 @@ protected:
     }
 
     void TearDown() override {
-        if (renderer_.make_current()) {
-            overlay_.shutdown();
-            renderer_.release_current();
-        }
+        overlay_.shutdown();
         renderer_.shutdown();
         if (window_) SDL_DestroyWindow(window_);
     }
@@ -136,7 +130,7 @@ protected:
     SDL_Window* window_ = nullptr;
     GlRenderer renderer_;
     OverlayImGui overlay_;
-    OverlayStats stats_{12.0f, 60.0f, 0.0f, 30000, "H.264"};
+    OverlayStats stats_{.rtt_ms = 12.0f, .presented_fps = 60.0f, .bitrate_kbps = 30000, .codec_name = "H.264"};
     std::vector<StreamingChange> changes_;
     std::string window_id_;
 };

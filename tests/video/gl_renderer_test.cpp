@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <future>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -217,46 +216,22 @@ TEST_F(GlRendererTest, SnapshotRedrawsTheLastPictureUntilAResize) {
     expect_pixel(read_and_present(), 400, 200, 150, {0, 255, 0});
 }
 
-TEST_F(GlRendererTest, ContextFollowsTheCallingThread) {
-    // Pictures arrive on whichever I/O thread completed them, the event
-    // loop redraws on the main thread; each sequence ends with present.
-    const Yuv colours[] = {k_red, k_green, k_blue};
-    const Rgb expected[] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-    for (int round = 0; round < 6; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
-        const OwnedPicture pic(PixelLayout::nv12, 320, 240, colours[round % 3]);
-        std::vector<uint8_t> pixels;
-        std::thread io([&] {
-            renderer_.render_frame(&pic.picture, 320, 240);
-            renderer_.bind_render_target();
-            pixels = read_and_present();
-        });
-        io.join();
-        expect_pixel(pixels, 320, 100, 100, expected[round % 3]);
-        ASSERT_TRUE(renderer_.restore_snapshot());
-        expect_pixel(read_and_present(), 320, 100, 100, expected[round % 3]);
-    }
-    EXPECT_EQ(renderer_.frames_presented(), 12u);
-}
-
-TEST_F(GlRendererTest, SequenceAbandonedOnAThreadHoldsTheContextUntilReleased) {
+TEST_F(GlRendererTest, CallsFromAnotherThreadAreRefused) {
+    // The context belongs to the thread that set the renderer up (the
+    // session's video thread); drawing elsewhere would use no context at all.
     LogCapture log;
     const OwnedPicture pic(PixelLayout::nv12, 320, 240, k_red);
-    std::promise<void> drawn, give_back;
-    std::thread io([&] {
-        renderer_.render_frame(&pic.picture, 320, 240);
-        drawn.set_value();
-        give_back.get_future().wait();
-        renderer_.release_current();
+    std::thread other([&] {
+        EXPECT_EQ(renderer_.render_frame(&pic.picture, 320, 240), 0.0f);
+        EXPECT_FALSE(renderer_.restore_snapshot());
+        renderer_.present();
+        renderer_.resize(640, 480);
     });
-    drawn.get_future().wait();
-    // The I/O thread left without presenting: nobody else may draw.
-    EXPECT_EQ(renderer_.render_frame(&pic.picture, 320, 240), 0.0f);
-    EXPECT_TRUE(log.contains("GlRenderer: GL context still held by another thread"));
-    give_back.set_value();
-    io.join();
-    EXPECT_GT(renderer_.render_frame(&pic.picture, 320, 240), 0.0f);
-    expect_pixel(read_and_present(), 320, 100, 100, {255, 0, 0});
+    other.join();
+    EXPECT_TRUE(log.contains("GlRenderer: called from a thread that does not own the GL context"));
+    EXPECT_EQ(renderer_.frames_presented(), 0u);
+    expect_pixel(draw(pic), 320, 100, 100, {255, 0, 0});
+    EXPECT_EQ(renderer_.frames_presented(), 1u);
 }
 
 TEST_F(GlRendererTest, RefusesWhatItCannotDrawAndNothingAfterShutdown) {

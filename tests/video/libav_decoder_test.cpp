@@ -178,40 +178,6 @@ TEST(LibavDecoder, ThreeFailingInputsAskForAnIdrFrame) {
     EXPECT_EQ(decoder.consecutive_errors(), 1u);
 }
 
-TEST(LibavDecoder, LostFrameAsksForAnIdrOncePerLoss) {
-    const auto units = make_stream(VideoCodec::H264, 320, 240, 12);
-    LogCapture log;
-    ManualClock clock;
-    int requests = 0;
-    LibavDecoder decoder(software(&clock));
-    ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
-    decoder.set_on_request_idr([&] { ++requests; });
-    auto ok = [&](uint32_t id, bool key = false) { return feed(decoder, units[id], id, key || id == 0).picture; };
-
-    for (uint32_t id : {0, 1, 2}) EXPECT_TRUE(ok(id));
-    EXPECT_EQ(requests, 0);
-    // Frame 3 was lost: 4 still decodes (concealed), and one IDR is asked for.
-    EXPECT_TRUE(ok(4));
-    EXPECT_EQ(requests, 1);
-    EXPECT_TRUE(log.contains("LibavDecoder: 1 frame(s) before frame 4 never arrived, requesting IDR"));
-    // Another loss while that request is out: no second request yet...
-    EXPECT_TRUE(ok(6));
-    EXPECT_EQ(requests, 1);
-    // ...unless the IDR seems lost too.
-    clock.now_us += LibavDecoder::k_gap_retry_us;
-    EXPECT_TRUE(ok(8));
-    EXPECT_EQ(requests, 2);
-    // A frame handed over after a newer one is dropped, not decoded.
-    EXPECT_FALSE(ok(7));
-    EXPECT_EQ(decoder.consecutive_errors(), 0u);
-    EXPECT_TRUE(ok(9));
-    EXPECT_EQ(requests, 2);
-    // A key frame closes the request: the next loss asks again at once.
-    EXPECT_TRUE(ok(0, true));
-    EXPECT_TRUE(ok(2));
-    EXPECT_EQ(requests, 3);
-}
-
 TEST(LibavDecoder, EmptyAccessUnitFailsWithoutEndingTheStream) {
     // An empty packet is libavcodec's end-of-stream marker.
     const auto units = make_stream(VideoCodec::H264, 320, 240, 2);
