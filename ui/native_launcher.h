@@ -1,5 +1,5 @@
-// The launcher window: sign-in, server browser and session hand-over. Until
-// the window itself exists, this stand-in tells the shell to quit.
+// The launcher window: sign-in, server browser and the rented session, and
+// the hand-over of a stream to the session loop.
 #pragma once
 
 #include <memory>
@@ -8,6 +8,8 @@
 #include "common/connection_params.h"
 
 namespace nb::ui {
+
+struct BackendApi;
 
 class NativeLauncher {
 public:
@@ -20,7 +22,14 @@ public:
         bool use_https = false;
     };
 
+    struct Impl;
+
+    // Talks to the marketplace backend over REST and loads the saved
+    // configuration.
     NativeLauncher();
+    // The same with other backend calls, for tests.
+    explicit NativeLauncher(const BackendApi& api);
+    // Waits for requests still in flight.
     ~NativeLauncher();
     NativeLauncher(const NativeLauncher&) = delete;
     NativeLauncher& operator=(const NativeLauncher&) = delete;
@@ -30,23 +39,20 @@ public:
     void set_deep_link(const std::string& uri);
     void notify_session_ended(const std::string& reason);
 
-    // Runs the window until the user starts a stream or closes it.
+    // Opens the window and runs it until the user starts a stream or closes
+    // it; the window is gone when this returns.
     Result show();
 
     // The backend every REST call of the window goes to, and with which the
     // stream's hand-over lets the session-info poller ask.
-    const std::string& backend_host() const { return backend_host_; }
-    bool use_https() const { return use_https_; }
-    const std::string& deep_link() const { return deep_link_; }
+    const std::string& backend_host() const;
+    bool use_https() const;
+    const std::string& deep_link() const;
+
+    Impl& state() { return *impl_; }
 
 private:
-    static constexpr size_t k_max_backend_host = 255;
-    // The local machine, port 3000, until the configuration or NB_SAAS_URL
-    // names another.
-    std::string backend_host_ = "localhost:3000";
-    bool use_https_ = false;
-    std::string deep_link_;
-    std::string ended_reason_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace nb::ui
