@@ -1,0 +1,255 @@
+// Loading, saving and signing out with the config file of Nubora/config.json.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/config/config_fixture.h"
+
+namespace nb::test {
+namespace {
+
+using ui::Language;
+using ui::LauncherConfig;
+
+void expect_defaults(const LauncherConfig& config) {
+    EXPECT_EQ(config.host, "localhost:3000");
+    EXPECT_FALSE(config.use_https);
+    EXPECT_EQ(config.language, Language::english);
+    EXPECT_FALSE(config.signed_in());
+    EXPECT_EQ(config.email, "");
+    EXPECT_EQ(config.display_name, "");
+    EXPECT_EQ(config.role, "client");
+    EXPECT_EQ(config.balance_cents, 0);
+}
+
+void expect_same_session(const LauncherConfig& loaded, const LauncherConfig& saved) {
+    EXPECT_EQ(loaded.host, saved.host);
+    EXPECT_EQ(loaded.use_https, saved.use_https);
+    EXPECT_EQ(loaded.language, saved.language);
+    EXPECT_EQ(loaded.token, saved.token);
+    EXPECT_EQ(loaded.email, saved.email);
+    EXPECT_EQ(loaded.display_name, saved.display_name);
+    EXPECT_EQ(loaded.role, saved.role);
+    EXPECT_EQ(loaded.balance_cents, saved.balance_cents);
+}
+
+TEST_F(ConfigTest, WithoutAnyFolderRunsOnDefaultsAndSavesNothing) {
+    env_.clear();
+    const auto store = this->store();
+    EXPECT_TRUE(store.path().empty());
+    LauncherConfig config;
+    EXPECT_TRUE(store.load(config));
+    expect_defaults(config);
+    EXPECT_TRUE(store.save(signed_in_user()));
+    EXPECT_TRUE(std::filesystem::is_empty(folder_.path()));
+}
+
+TEST_F(ConfigTest, FirstStartCreatesTheFolderButNoFile) {
+    LogCapture log;
+    expect_defaults(load());
+    EXPECT_TRUE(std::filesystem::is_directory(config_file().parent_path()));
+    EXPECT_FALSE(std::filesystem::exists(config_file()));
+    EXPECT_TRUE(log.texts().empty());
+}
+
+TEST_F(ConfigTest, EmptyObjectGivesDefaults) {
+    plant_config("{}");
+    LogCapture log;
+    expect_defaults(load());
+    EXPECT_TRUE(log.texts().empty());
+}
+
+struct LocaleCase {
+    const char* file;
+    Language expected;
+};
+
+class ConfigLocale : public ConfigTest, public ::testing::WithParamInterface<LocaleCase> {};
+
+TEST_P(ConfigLocale, OnlyLowerCaseRuSelectsRussian) {
+    plant_config(GetParam().file);
+    EXPECT_EQ(load().language, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConfigLocale,
+                         ::testing::Values(LocaleCase{R"({"locale":"ru"})", Language::russian},
+                                           LocaleCase{R"({"locale":"RU"})", Language::english},
+                                           LocaleCase{R"({"locale":"en"})", Language::english},
+                                           LocaleCase{R"({"locale":"de"})", Language::english},
+                                           LocaleCase{R"({"locale":"ru "})", Language::english},
+                                           LocaleCase{R"({"locale":""})", Language::english}));
+
+TEST_F(ConfigTest, LongHostKeepsItsFirst255Bytes) {
+    const std::string host(300, 'h');
+    plant_config(R"({"host":")" + host + R"("})");
+    EXPECT_EQ(load().host, host.substr(0, 255));
+}
+
+TEST_F(ConfigTest, HostCutNeverSplitsACharacterSoItStillSaves) {
+    // 254 ASCII bytes and then a two-byte letter that straddles the limit.
+    const std::string host = std::string(254, 'h') + "\xD0\xB6" + "tail";
+    EXPECT_EQ(ui::clamp_backend_host(host), std::string(254, 'h'));
+    EXPECT_EQ(ui::clamp_backend_host(std::string(255, 'h') + "\xD0\xB6"), std::string(255, 'h'));
+    EXPECT_EQ(ui::clamp_backend_host("api.local:80"), "api.local:80");
+
+    LauncherConfig config;
+    config.host = ui::clamp_backend_host(host);
+    ASSERT_TRUE(store().save(config));
+    EXPECT_EQ(load().host, std::string(254, 'h'));
+}
+
+TEST_F(ConfigTest, HostThatIsNotUtf8StillSaves) {
+    LauncherConfig config;
+    config.host = "bad\xFF" "host:1";
+    ASSERT_TRUE(store().save(config));
+    EXPECT_EQ(load().host, "bad\xEF\xBF\xBD" "host:1");
+}
+
+TEST_F(ConfigTest, SignedInSessionSurvivesARestart) {
+    const auto saved = signed_in_user();
+    ASSERT_TRUE(store().save(saved));
+    LogCapture log;
+    const auto loaded = load();
+    expect_same_session(loaded, saved);
+    EXPECT_TRUE(log.contains_at(spdlog::level::info, "NativeLauncher: restored session for ann@example.net"));
+}
+
+TEST_F(ConfigTest, FileIsSortedTwoSpaceJsonWithTheTokenSealed) {
+    ASSERT_TRUE(store().save(signed_in_user()));
+    const auto sealed = saved_json().at("token_enc").get<std::string>();
+    EXPECT_EQ(read_text_file(config_file()),
+              "{\n"
+              "  \"balance_cents\": 123456789012,\n"
+              "  \"host\": \"api.example.net:8443\",\n"
+              "  \"locale\": \"ru\",\n"
+              "  \"token_enc\": \"" + sealed + "\",\n"
+              "  \"use_https\": true,\n"
+              "  \"user_display_name\": \"Ann\",\n"
+              "  \"user_email\": \"ann@example.net\",\n"
+              "  \"user_role\": \"merchant\"\n"
+              "}");
+    EXPECT_EQ(read_text_file(config_file()).find("bearer-7f3a"), std::string::npos);
+    EXPECT_EQ(seal().unseal(sealed), "bearer-7f3a");
+}
+
+TEST_F(ConfigTest, SignedOutSaveWritesProfileKeysButNoTokenKey) {
+    LauncherConfig config;
+    config.language = Language::english;
+    ASSERT_TRUE(store().save(config));
+    EXPECT_EQ(saved_json(), nlohmann::json::parse(R"({"balance_cents":0,"host":"localhost:3000","locale":"en",
+        "use_https":false,"user_display_name":"","user_email":"","user_role":"client"})"));
+}
+
+TEST_F(ConfigTest, SessionSealedUnderAnotherKeyStartsSignedOutSilently) {
+    ASSERT_TRUE(store().save(signed_in_user()));
+    std::filesystem::remove(key_file());
+    ASSERT_TRUE(seal().seal("someone-else").size() > 0);  // a new key now
+
+    LogCapture log;
+    const auto loaded = load();
+    EXPECT_FALSE(loaded.signed_in());
+    // The profile keys belong to the session and are ignored with it.
+    EXPECT_EQ(loaded.email, "");
+    EXPECT_EQ(loaded.role, "client");
+    EXPECT_EQ(loaded.balance_cents, 0);
+    // Settings outside the session still apply.
+    EXPECT_EQ(loaded.host, "api.example.net:8443");
+    EXPECT_EQ(loaded.language, Language::russian);
+    for (const auto& line : log.texts()) EXPECT_EQ(line.find("failed"), std::string::npos) << line;
+}
+
+TEST_F(ConfigTest, SignOutRemovesOnlyTheTokenFromTheFile) {
+    ASSERT_TRUE(store().save(signed_in_user()));
+    auto file = saved_json();
+    file["window_hint"] = "kept";  // a key of some other version
+    plant_config(file.dump(2));
+
+    auto config = load();
+    ASSERT_TRUE(config.signed_in());
+    store().forget_session(config);
+
+    EXPECT_FALSE(config.signed_in());
+    EXPECT_EQ(config.email, "");
+    EXPECT_EQ(config.display_name, "");
+    EXPECT_EQ(config.role, "");
+    EXPECT_EQ(config.balance_cents, 0);
+    EXPECT_EQ(config.host, "api.example.net:8443");
+
+    file.erase("token_enc");
+    EXPECT_EQ(saved_json(), file);
+    EXPECT_EQ(read_text_file(config_file()), file.dump(2));
+    const auto next_start = load();
+    EXPECT_FALSE(next_start.signed_in());
+    EXPECT_EQ(next_start.email, "");
+}
+
+TEST_F(ConfigTest, SignOutWithoutFileOrFolderOnlyClearsMemory) {
+    auto config = signed_in_user();
+    store().forget_session(config);
+    EXPECT_FALSE(config.signed_in());
+    EXPECT_FALSE(std::filesystem::exists(config_file()));
+
+    env_.clear();
+    config = signed_in_user();
+    store().forget_session(config);
+    EXPECT_FALSE(config.signed_in());
+}
+
+TEST_F(ConfigTest, LaterSaveWritesWhateverSessionIsHeld) {
+    // Signing in without "Remember me" saves nothing; a language switch later
+    // still writes the session, as the launcher holds it.
+    auto config = signed_in_user();
+    config.language = Language::english;
+    ASSERT_TRUE(store().save(config));
+    expect_same_session(load(), config);
+}
+
+TEST_F(ConfigTest, ConfigAndKeyAreForTheUserOnly) {
+    plant_config("{}");
+    std::filesystem::permissions(config_file(), std::filesystem::perms(0644));
+    ASSERT_TRUE(store().save(signed_in_user()));
+    EXPECT_EQ(permission_bits(config_file()), 0600u);
+    EXPECT_EQ(permission_bits(key_file()), 0600u);
+
+    auto config = load();
+    store().forget_session(config);
+    EXPECT_EQ(permission_bits(config_file()), 0600u);
+}
+
+TEST_F(ConfigTest, SavingThroughALinkKeepsTheLink) {
+    const auto real = folder_ / "dotfiles" / "nubora.json";
+    write_text_file(real, "{}");
+    std::filesystem::create_directories(config_file().parent_path());
+    std::filesystem::create_symlink(real, config_file());
+
+    ASSERT_TRUE(store().save(signed_in_user()));
+    EXPECT_TRUE(std::filesystem::is_symlink(config_file()));
+    EXPECT_EQ(nlohmann::json::parse(read_text_file(real)).at("host"), "api.example.net:8443");
+    EXPECT_TRUE(load().signed_in());
+}
+
+TEST_F(ConfigTest, FailedSaveKeepsTheOldFileAndSaysSo) {
+    ASSERT_TRUE(store().save(signed_in_user()));
+    const auto before = read_text_file(config_file());
+    // A file where the folder should be: nothing can be created in it, even
+    // for root.
+    env_["APPDATA"] = config_file().string();
+
+    LogCapture log;
+    EXPECT_FALSE(store().save(LauncherConfig{}));
+    EXPECT_TRUE(log.contains_at(spdlog::level::warn, "NativeLauncher: failed to save config"));
+    EXPECT_TRUE(log.contains_substring("ConfigStore: cannot create a temporary file"));
+    EXPECT_EQ(read_text_file(config_file()), before);
+}
+
+TEST_F(ConfigTest, SessionIsNotKeptWhenTheKeyCannotBeStored) {
+    env_.erase("XDG_DATA_HOME");  // and no HOME either
+    LogCapture log;
+    ASSERT_TRUE(store().save(signed_in_user()));
+    EXPECT_TRUE(log.contains_substring("TokenSeal: no folder for the key"));
+    EXPECT_EQ(saved_json().at("token_enc"), "");
+    EXPECT_FALSE(load().signed_in());
+}
+
+}  // namespace
+}  // namespace nb::test
