@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ui/async_op.h"
+#include "ui/config_store.h"
 #include "ui/launcher_backend.h"
 #include "ui/native_launcher.h"
 #include "ui/rest_records.h"
@@ -43,9 +44,11 @@ struct LauncherFonts {
 };
 
 struct NativeLauncher::Impl {
-    explicit Impl(BackendApi api_calls) : api(std::move(api_calls)) {}
+    Impl(BackendApi api_calls, ConfigStore config_store)
+        : api(std::move(api_calls)), store(std::move(config_store)) {}
 
     BackendApi api;
+    ConfigStore store;
     LauncherFonts fonts;
     Screen screen = Screen::Auth;
 
@@ -61,7 +64,7 @@ struct NativeLauncher::Impl {
     std::string token;
     std::string display_name;
     std::string email;
-    std::string role = "client";
+    std::string role{k_default_user_role};
     int64_t balance_cents = 0;
 
     // Server browser.
@@ -84,7 +87,7 @@ struct NativeLauncher::Impl {
     double last_poll_s = 0.0;
 
     // Backend; the scheme follows use_https.
-    std::string backend_host = "localhost:3000";
+    std::string backend_host{k_default_backend_host};
     bool use_https = false;
     bool settings_saved = false;
 

@@ -20,17 +20,6 @@ namespace nb::ui {
 
 namespace {
 
-constexpr size_t k_max_backend_host = 255;
-
-// Cut at 255 bytes, then back to the start of a UTF-8 sequence, so the host
-// stays valid text that the configuration can save.
-std::string clamp_host(const std::string& host) {
-    if (host.size() <= k_max_backend_host) return host;
-    size_t length = k_max_backend_host;
-    while (length > 0 && (static_cast<unsigned char>(host[length]) & 0xC0) == 0x80) --length;
-    return host.substr(0, length);
-}
-
 void draw_screen(NativeLauncher::Impl& impl) {
     switch (impl.screen) {
     case Screen::Auth:
@@ -74,13 +63,16 @@ void draw_frame(NativeLauncher::Impl& impl) {
 
 }  // namespace
 
-NativeLauncher::NativeLauncher() : NativeLauncher(rest_backend_api()) {}
+NativeLauncher::NativeLauncher() : NativeLauncher(rest_backend_api(), ConfigStore::for_user()) {}
 
-NativeLauncher::NativeLauncher(const BackendApi& api) : impl_(std::make_unique<Impl>(api)) { load_config(*impl_); }
+NativeLauncher::NativeLauncher(const BackendApi& api, ConfigStore store)
+    : impl_(std::make_unique<Impl>(api, std::move(store))) {
+    load_config(*impl_);
+}
 
 NativeLauncher::~NativeLauncher() = default;
 
-void NativeLauncher::set_backend_host(const std::string& host) { impl_->backend_host = clamp_host(host); }
+void NativeLauncher::set_backend_host(const std::string& host) { impl_->backend_host = clamp_backend_host(host); }
 
 void NativeLauncher::set_deep_link(const std::string& uri) {
     impl_->deep_link = uri;

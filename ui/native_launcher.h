@@ -10,6 +10,7 @@
 namespace nb::ui {
 
 struct BackendApi;
+class ConfigStore;
 
 class NativeLauncher {
 public:
@@ -27,8 +28,8 @@ public:
     // Talks to the marketplace backend over REST and loads the saved
     // configuration.
     NativeLauncher();
-    // The same with other backend calls, for tests.
-    explicit NativeLauncher(const BackendApi& api);
+    // The same with other backend calls and configuration file, for tests.
+    NativeLauncher(const BackendApi& api, ConfigStore store);
     // Waits for requests still in flight.
     ~NativeLauncher();
     NativeLauncher(const NativeLauncher&) = delete;

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "tests/support/temp_folder.h"
+#include "ui/config_store.h"
 #include "ui/launcher_actions.h"
 #include "ui/launcher_backend.h"
 #include "ui/launcher_impl.h"
@@ -81,6 +83,11 @@ private:
         if (field) *field = value;
     }
 };
+
+// A configuration file and token key of the test's own.
+inline ui::ConfigStore folder_store(const TempFolder& folder) {
+    return ui::ConfigStore(folder / "Nubora" / "config.json", ui::TokenSeal(folder / "token.key"));
+}
 
 // Waits for every slot's worker and applies what arrived, as the next frame
 // would.

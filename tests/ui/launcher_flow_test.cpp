@@ -27,8 +27,9 @@ protected:
 
     NativeLauncher::Impl& impl() { return launcher_.state(); }
 
+    test::TempFolder folder_{"nb-launcher"};
     test::ScriptedBackend backend_;
-    NativeLauncher launcher_{backend_.api()};
+    NativeLauncher launcher_{backend_.api(), test::folder_store(folder_)};
 };
 
 TEST_F(LauncherFlow, StartsSignedOutOnTheSignInScreenWithTheLocalBackend) {
@@ -338,6 +339,39 @@ TEST_F(LauncherFlow, BackendHostIsCutToTwoHundredFiftyFiveBytesOfWholeCharacters
     // A two-byte character straddling the limit is left out whole.
     launcher_.set_backend_host(std::string(254, 'h') + "ж" + "tail");
     EXPECT_EQ(launcher_.backend_host(), std::string(254, 'h'));
+}
+
+TEST_F(LauncherFlow, RememberedSignInSurvivesARestartAndSignOutForgetsIt) {
+    for (const bool remember : {true, false}) {
+        test::TempFolder folder("nb-launcher-restart");
+        {
+            NativeLauncher first(backend_.api(), test::folder_store(folder));
+            first.state().remember_me = remember;
+            std::snprintf(first.state().email_input.data(), 128, "a@b.c");
+            std::snprintf(first.state().password_input.data(), 128, "pw");
+            ASSERT_TRUE(start_sign_in(first.state()));
+            settle(first.state());
+        }
+        NativeLauncher second(backend_.api(), test::folder_store(folder));
+        EXPECT_EQ(second.state().logged_in, remember);
+        EXPECT_EQ(second.state().screen, remember ? Screen::Browse : Screen::Auth);
+        if (!remember) continue;
+        EXPECT_EQ(second.state().token, "tok-1");
+        EXPECT_EQ(second.state().balance_cents, 1050);
+        const std::string file = test::read_text_file(folder / "Nubora" / "config.json");
+        EXPECT_EQ(file.find("tok-1"), std::string::npos) << "the token is sealed, never in clear";
+        forget_session(second.state());
+        NativeLauncher third(backend_.api(), test::folder_store(folder));
+        EXPECT_FALSE(third.state().logged_in);
+    }
+}
+
+TEST_F(LauncherFlow, LanguageChoicePersistsAcrossARestart) {
+    set_language(true);
+    save_config(impl());
+    set_language(false);
+    NativeLauncher again(backend_.api(), test::folder_store(folder_));
+    EXPECT_TRUE(is_russian());
 }
 
 }  // namespace

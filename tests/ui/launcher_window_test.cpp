@@ -97,8 +97,9 @@ protected:
     }
 
     static inline std::unique_ptr<test::XServer> server_;
+    test::TempFolder folder_{"nb-launcher"};
     test::ScriptedBackend backend_;
-    NativeLauncher launcher_{backend_.api()};
+    NativeLauncher launcher_{backend_.api(), test::folder_store(folder_)};
 };
 
 void with_servers(NativeLauncher::Impl& impl) {
