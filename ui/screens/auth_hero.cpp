@@ -43,6 +43,7 @@ void render_hero(NativeLauncher::Impl& impl, const HeroLook& look) {
     const ImVec2 display = ImGui::GetIO().DisplaySize;
     const float width = std::floor(display.x * k_hero_share);
     ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.03f, 0.05f, 0.08f, 1.0f));
+    ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 0.0f);
     ImGui::BeginChild(look.id, ImVec2(width, display.y), false,
                       ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse);
     const ImVec2 origin = ImGui::GetWindowPos();
@@ -70,6 +71,7 @@ void render_hero(NativeLauncher::Impl& impl, const HeroLook& look) {
     text_in(impl.fonts.regular_13, lp::dim, look.tagline);
     ImGui::EndGroup();
     ImGui::EndChild();
+    ImGui::PopStyleVar();
     ImGui::PopStyleColor();
 }
 
@@ -77,7 +79,9 @@ float begin_form_panel(NativeLauncher::Impl& impl, const char* id) {
     const ImVec2 display = ImGui::GetIO().DisplaySize;
     ImGui::SameLine(0.0f, 0.0f);
     ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.06f, 0.09f, 0.13f, 1.0f));
+    ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 0.0f);
     ImGui::BeginChild(id, ImVec2(0.0f, display.y), false);
+    ImGui::PopStyleVar();
     const float panel_width = ImGui::GetWindowSize().x;
     ImGui::SetCursorPos(ImVec2(panel_width - 86.0f, 12.0f));
     language_switch(impl);

@@ -96,9 +96,14 @@ void render_register(NativeLauncher::Impl& impl) {
         ImGui::PushStyleColor(ImGuiCol_Button, chosen ? to_vec4(lp::accent, 0.2f) : ImVec4(0.059f, 0.09f, 0.157f, 1.0f));
         ImGui::PushStyleColor(ImGuiCol_Border, chosen ? to_vec4(lp::accent) : to_vec4(lp::border));
         ImGui::PushStyleColor(ImGuiCol_Text, chosen ? to_vec4(lp::accent) : to_vec4(lp::secondary));
-        if (ImGui::Button(table[choice == 0 ? t_rent_gaming_pcs : t_share_my_pc], ImVec2(half, 38.0f))) {
-            impl.role_choice = choice;
-        }
+        // Narrow padding: the Russian choices barely fit half the column.
+        ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(4.0f, 10.0f));
+        const char* label = table[choice == 0 ? t_rent_gaming_pcs : t_share_my_pc];
+        const bool smaller = impl.fonts.regular_13 && ImGui::CalcTextSize(label).x > half - 8.0f;
+        if (smaller) ImGui::PushFont(impl.fonts.regular_13);
+        if (ImGui::Button(label, ImVec2(half, 38.0f))) impl.role_choice = choice;
+        if (smaller) ImGui::PopFont();
+        ImGui::PopStyleVar();
         ImGui::PopStyleColor(3);
     }
     submit_row(impl, table[t_create_account], column, true);

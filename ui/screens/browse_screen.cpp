@@ -43,12 +43,15 @@ void filter_row(NativeLauncher::Impl& impl, bool narrow) {
         impl.min_fps = std::max(impl.min_fps, 0);
         impl.max_price = std::max(impl.max_price, 0);
         ImGui::SameLine();
-        ImGui::SetNextItemWidth(120.0f);
         const char* sorts[] = {table[t_sort_rating], table[t_sort_price]};
+        // 120 px, or wider when a sort name would be cut beside the arrow.
+        const float longest = std::max(ImGui::CalcTextSize(sorts[0]).x, ImGui::CalcTextSize(sorts[1]).x);
+        ImGui::SetNextItemWidth(std::max(120.0f, longest + ImGui::GetFrameHeight() + 24.0f));
         ImGui::Combo("##fsort", &impl.sort_choice, sorts, 2);
         ImGui::SameLine();
         ImGui::PopStyleVar(2);
-        if (secondary_button(table[t_refresh], 0.0f) && !impl.browse_op.is_busy()) {
+        if (secondary_button(table[t_refresh], ImGui::CalcTextSize(table[t_refresh]).x + 32.0f) &&
+            !impl.browse_op.is_busy()) {
             impl.servers.clear();
             impl.servers_loaded = false;
         }

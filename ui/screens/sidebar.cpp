@@ -108,7 +108,7 @@ std::string fit_text(ImFont* font, const std::string& text, float width) {
 
 void draw_user_block(NativeLauncher::Impl& impl, bool collapsed, float width, float height) {
     const TextTable& table = texts();
-    const float block_height = collapsed ? 130.0f : 150.0f;
+    const float block_height = collapsed ? 176.0f : 150.0f;
     ImGui::SetCursorPosY(height - block_height);
     const ImVec2 origin = ImGui::GetCursorScreenPos();
     if (collapsed) {
