@@ -10,6 +10,9 @@ pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+# The backend simulator: HTTP(S) server and its database.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 
 # Standalone Asio is header-only.
 find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
@@ -22,7 +25,6 @@ target_link_libraries(nb_asio INTERFACE Threads::Threads)
 if(NB_BUILD_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)
-  pkg_check_modules(HTTPLIB IMPORTED_TARGET cpp-httplib)
 endif()
 if(NB_BUILD_BENCH)
   find_package(benchmark REQUIRED)

@@ -11,8 +11,10 @@ packages=(
   nlohmann-json3-dev libimgui-dev fonts-dejavu-core libfontconfig-dev libcurl4-openssl-dev
   libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libva-dev
   libgl-dev libgl1-mesa-dri libegl-dev
-  # tests, benchmarks and test servers
-  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  # tests, benchmarks and test servers (the backend simulator serves HTTPS
+  # and keeps its state in SQLite; tests make throwaway certificates)
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev
+  libsqlite3-dev openssl
   # a real X server, input injection and screenshots for end-to-end tests
   xvfb xauth xdotool imagemagick x11-utils
 )
