@@ -29,6 +29,7 @@ void apply_signed_in(Impl& impl, const AuthResult& auth, bool registration) {
     impl.balance_cents = auth.balance_cents;
     impl.logged_in = true;
     impl.screen = impl.deep_link.empty() ? Screen::Browse : Screen::Session;
+    spdlog::info("NativeLauncher: signed in as {}", impl.email);
     // The typed password has done its job; it does not wait in memory for the
     // next sign-in.
     impl.password_input.fill('\0');
@@ -120,6 +121,7 @@ bool start_load_servers(Impl& impl) {
                 set_status(impl, list.error, StatusKind::error);
             }
             impl.servers_loaded = true;
+            spdlog::info("NativeLauncher: {} servers listed", impl.servers.size());
         });
 }
 
@@ -132,6 +134,7 @@ bool start_rent(Impl& impl) {
             impl.session_id = created.session_id;
             impl.session_status = "preparing";
             impl.screen = Screen::Session;
+            spdlog::info("NativeLauncher: rented {} as session {}", impl.selected.id, impl.session_id);
             set_status(impl, {}, StatusKind::success);
         });
 }
@@ -142,6 +145,9 @@ bool start_poll(Impl& impl) {
          https = impl.use_https] { return api(host, token, https); },
         [&impl](ActiveSession active) {
             if (active.ok) {
+                if (active.status != impl.session_status) {
+                    spdlog::info("NativeLauncher: session {} is {}", active.id, active.status);
+                }
                 impl.session_id = active.id;
                 impl.session_status = active.status;
                 impl.cost_cents = active.cost_cents;
@@ -166,7 +172,9 @@ bool start_end_session(Impl& impl) {
     const bool started = impl.session_op.launch(
         [api = impl.api.end_session, host = impl.backend_host, token = impl.token, id = impl.session_id,
          https = impl.use_https] { return api(host, token, id, https); },
-        [&impl](bool) {
+        [&impl](bool ended) {
+            spdlog::info("NativeLauncher: session {} {}", impl.session_id,
+                         ended ? "terminated" : "could not be terminated");
             clear_session(impl);
             impl.ending = false;
             impl.screen = Screen::Browse;

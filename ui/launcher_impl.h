@@ -105,6 +105,10 @@ struct NativeLauncher::Impl {
 
     NativeLauncher::Result result;
 
+    // Asked once per frame; true closes the window (a shutdown signal that
+    // arrived while the window is up).
+    std::function<bool()> shutdown_requested;
+
     // Called after each presented frame; returning false closes the window
     // as the user would. Lets window tests step through screens frame by
     // frame instead of waiting on a clock.

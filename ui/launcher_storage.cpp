@@ -2,6 +2,8 @@
 // writes a LauncherConfig, this copies it into and out of the window's state.
 #include "ui/launcher_storage.h"
 
+#include <spdlog/spdlog.h>
+
 #include "ui/launcher_actions.h"
 #include "ui/localisation.h"
 
@@ -45,6 +47,7 @@ void save_config(NativeLauncher::Impl& impl) { impl.store.save(config_of(impl));
 void forget_session(NativeLauncher::Impl& impl) {
     LauncherConfig config = config_of(impl);
     impl.store.forget_session(config);
+    if (impl.logged_in) spdlog::info("NativeLauncher: signed out {}", impl.email);
     impl.token.clear();
     impl.email.clear();
     impl.display_name.clear();

@@ -88,6 +88,10 @@ void NativeLauncher::notify_session_ended(const std::string& reason) {
     if (impl.logged_in) impl.screen = Screen::Browse;
 }
 
+void NativeLauncher::set_shutdown_check(std::function<bool()> requested) {
+    impl_->shutdown_requested = std::move(requested);
+}
+
 const std::string& NativeLauncher::backend_host() const { return impl_->backend_host; }
 bool NativeLauncher::use_https() const { return impl_->use_https; }
 const std::string& NativeLauncher::deep_link() const { return impl_->deep_link; }
@@ -102,10 +106,16 @@ NativeLauncher::Result NativeLauncher::show() {
         return impl.result;
     }
     bool closed = false;
+    bool shown = false;
     if (!take_deep_link_at_start(impl)) {
         if (impl.logged_in && impl.balance_cents == 0) start_profile_refresh(impl);
         while (!impl.result.connect) {
             if (!window.pump_events()) {
+                closed = true;
+                break;
+            }
+            if (impl.shutdown_requested && impl.shutdown_requested()) {
+                spdlog::info("NativeLauncher: shutdown requested — closing the window");
                 closed = true;
                 break;
             }
@@ -114,6 +124,10 @@ NativeLauncher::Result NativeLauncher::show() {
             window.begin_frame();
             draw_frame(impl);
             window.end_frame();
+            if (!shown) {
+                shown = true;
+                spdlog::info("NativeLauncher: window shown");
+            }
             if (impl.after_frame && !impl.after_frame(impl, window.window())) {
                 closed = true;
                 break;

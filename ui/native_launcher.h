@@ -2,6 +2,7 @@
 // the hand-over of a stream to the session loop.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,9 @@ public:
     void set_backend_host(const std::string& host);
     void set_deep_link(const std::string& uri);
     void notify_session_ended(const std::string& reason);
+    // Polled every frame: once it returns true the window closes and show()
+    // returns with `quit`, as on a close by the user.
+    void set_shutdown_check(std::function<bool()> requested);
 
     // Opens the window and runs it until the user starts a stream or closes
     // it; the window is gone when this returns.

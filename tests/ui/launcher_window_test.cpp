@@ -244,5 +244,19 @@ TEST_F(LauncherWindow, LaunchStreamReturnsTheHandOverAndTheWindowOpensAgain) {
     EXPECT_FALSE(again.connect) << "each show() starts from a fresh result";
 }
 
+TEST_F(LauncherWindow, AShutdownRequestClosesTheWindowLikeTheUser) {
+    int frames = 0;
+    bool requested = false;
+    impl().after_frame = [&](NativeLauncher::Impl&, SDL_Window*) {
+        requested = ++frames >= 2;
+        return true;
+    };
+    launcher_.set_shutdown_check([&requested] { return requested; });
+    const NativeLauncher::Result result = launcher_.show();
+    EXPECT_TRUE(result.quit);
+    EXPECT_FALSE(result.connect);
+    EXPECT_EQ(frames, 2);
+}
+
 }  // namespace
 }  // namespace nb::ui
