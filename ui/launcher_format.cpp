@@ -62,7 +62,9 @@ Txt session_wait_text(std::string_view status) {
 std::string ended_banner_text(const TextTable& table, std::string_view reason) {
     std::string text = "✓  ";
     text += table[t_session_ended];
-    if (!reason.empty()) {
+    // The session loop passes "Session ended" itself as the reason; printing
+    // it twice ("Session ended — Session ended") says nothing more.
+    if (!reason.empty() && reason != texts_for(false)[t_session_ended] && reason != table[t_session_ended]) {
         text += " — ";
         text += reason;
     }

@@ -31,7 +31,7 @@ StatusBadge badge_for_status(std::string_view status);
 // The waiting text of a rented session that is not streaming yet.
 Txt session_wait_text(std::string_view status);
 
-// "✓  Session ended", with " — reason" when there is one.
+// "✓  Session ended", with " — reason" when the reason adds something.
 std::string ended_banner_text(const TextTable& table, std::string_view reason);
 
 // The server grid: at least one column of cards about 260 px wide.

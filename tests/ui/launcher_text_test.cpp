@@ -101,6 +101,8 @@ TEST(LauncherFormat, DurationsSizesAndBanner) {
     EXPECT_EQ(ended_banner_text(en, ""), "✓  Session ended");
     EXPECT_EQ(ended_banner_text(en, "Agent closed"), "✓  Session ended — Agent closed");
     EXPECT_EQ(ended_banner_text(ru, ""), "✓  Сессия завершена");
+    EXPECT_EQ(ended_banner_text(en, "Session ended"), "✓  Session ended");
+    EXPECT_EQ(ended_banner_text(ru, "Session ended"), "✓  Сессия завершена");
 }
 
 TEST(LauncherFormat, GpuAccentPrefersModelNumbersOverBrands) {

@@ -60,6 +60,10 @@ void streaming_card(NativeLauncher::Impl& impl, float card_width) {
     if (impl.duration_sec > 0 || impl.cost_cents >= 1) {
         value_row(table[t_duration], format_duration(impl.duration_sec), lp::teal);
         value_row(table[t_cost], format_amount(impl.cost_cents), lp::cost_orange);
+    } else {
+        // Keep the rows' place, so the buttons never move under the pointer
+        // when the first figures arrive.
+        ImGui::Dummy(ImVec2(0.0f, 2.0f * ImGui::GetTextLineHeight() + ImGui::GetStyle().ItemSpacing.y));
     }
     ImGui::Separator();
     ImGui::Spacing();
