@@ -16,6 +16,10 @@ SessionInfoPoller::~SessionInfoPoller() { stop(); }
 
 bool SessionInfoPoller::start(BackendAccess access, std::function<bool()> session_running) {
     if (access.backend.empty() || access.token.empty() || thread_.joinable()) return false;
+    {
+        std::lock_guard lock(lock_);
+        if (stop_requested_) return false;  // one run per poller: the stream it served has ended
+    }
     access_ = std::move(access);
     session_running_ = std::move(session_running);
     spdlog::info("SessionInfoPoller: polling {} every {} ms", access_.backend, interval_.count());
@@ -56,6 +60,7 @@ void SessionInfoPoller::run() {
             lock.unlock();
             poll_once();
             lock.lock();
+            if (stop_requested_) break;  // the poll was cut short and counts for nothing
             ++polls_;
             wake_.notify_all();
             wake_.wait_for(lock, interval_, [this] { return stop_requested_; });
@@ -74,7 +79,7 @@ void SessionInfoPoller::poll_once() {
     const ui::ActiveSession session =
         ui::get_active_session(access_.backend, access_.token, access_.use_https, http_options_);
     const ui::UserProfile profile = ui::fetch_profile(access_.backend, access_.token, access_.use_https, http_options_);
-    if (cancel_.cancelled()) return;  // a stop cut the requests short; they said nothing
+    if (cancel_.cancelled()) return;  // cut short by a stop: the answers say nothing
     record_.modify([&](ui::LiveSessionInfo& info) {
         info.valid = session.ok || profile.ok;
         if (session.ok) {

@@ -35,7 +35,7 @@ public:
 
     // Starts the thread, which polls until stop() or until `session_running`
     // turns false. Without a backend address or a token there is nothing to
-    // ask: false, and no thread.
+    // ask: false, and no thread. A poller runs once; after stop() it stays off.
     bool start(BackendAccess access, std::function<bool()> session_running);
 
     // Wakes the wait and calls off a request in flight, then joins.

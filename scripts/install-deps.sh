@@ -11,6 +11,8 @@ packages=(
   nlohmann-json3-dev libimgui-dev fonts-dejavu-core libfontconfig-dev libcurl4-openssl-dev
   libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libva-dev
   libgl-dev libgl1-mesa-dri libegl-dev
+  # the system certificate store the backend client verifies HTTPS against
+  ca-certificates
   # tests, benchmarks and test servers (the backend simulator serves HTTPS
   # and keeps its state in SQLite; tests make throwaway certificates)
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev

@@ -2,6 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -26,7 +27,7 @@ constexpr size_t k_max_config_bytes = 1024 * 1024;
 // process that died while saving, and still holds a sealed token.
 constexpr std::chrono::seconds k_leftover_age{600};
 
-// Whole numbers a double holds exactly and int64_t can take.
+// Doubles of smaller magnitude convert to int64_t without overflow.
 constexpr double k_int64_float_limit = 9223372036854775808.0;  // 2^63
 
 bool take(const json& value, std::string& out) {

@@ -28,6 +28,7 @@ struct LauncherConfig {
     int64_t balance_cents = 0;
 
     bool signed_in() const { return !token.empty(); }
+    bool operator==(const LauncherConfig&) const = default;
 };
 
 // At most k_max_backend_host bytes of `text`, cut back to the start of a

@@ -63,7 +63,7 @@ void draw_frame(NativeLauncher::Impl& impl) {
 
 }  // namespace
 
-NativeLauncher::NativeLauncher() : NativeLauncher(rest_backend_api(), ConfigStore::for_user()) {}
+NativeLauncher::NativeLauncher(ConfigStore store) : NativeLauncher(rest_backend_api(), std::move(store)) {}
 
 NativeLauncher::NativeLauncher(const BackendApi& api, ConfigStore store)
     : impl_(std::make_unique<Impl>(api, std::move(store))) {

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "common/connection_params.h"
+#include "ui/config_store.h"
 
 namespace nb::ui {
 
 struct BackendApi;
-class ConfigStore;
 
 class NativeLauncher {
 public:
@@ -27,8 +27,8 @@ public:
     struct Impl;
 
     // Talks to the marketplace backend over REST and loads the saved
-    // configuration.
-    NativeLauncher();
+    // configuration from `store`.
+    explicit NativeLauncher(ConfigStore store = ConfigStore::for_user());
     // The same with other backend calls and configuration file, for tests.
     NativeLauncher(const BackendApi& api, ConfigStore store);
     // Waits for requests still in flight.

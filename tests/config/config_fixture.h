@@ -8,12 +8,26 @@
 
 #include <functional>
 #include <map>
+#include <ostream>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_folder.h"
 #include "ui/config_store.h"
+
+namespace nb::test {
+
+}  // namespace nb::test
+
+namespace nb::ui {
+// Failed comparisons show the values rather than bytes.
+inline void PrintTo(const LauncherConfig& c, std::ostream* out) {
+    *out << "{host=" << c.host << " https=" << c.use_https << " ru=" << (c.language == Language::russian)
+         << " token=" << c.token << " email=" << c.email << " name=" << c.display_name << " role=" << c.role
+         << " balance=" << c.balance_cents << "}";
+}
+}  // namespace nb::ui
 
 namespace nb::test {
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -13,23 +12,10 @@
 namespace nb::test {
 namespace {
 
-constexpr size_t k_overhead = crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES;
-
-std::vector<unsigned char> decode(const std::string& text) {
-    std::vector<unsigned char> bytes(text.size());
-    size_t size = 0;
-    EXPECT_EQ(sodium_base642bin(bytes.data(), bytes.size(), text.data(), text.size(), nullptr, &size, nullptr,
-                                sodium_base64_VARIANT_ORIGINAL),
-              0);
-    bytes.resize(size);
-    return bytes;
-}
-
-std::string encode(const std::vector<unsigned char>& bytes) {
-    std::string text(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-    sodium_bin2base64(text.data(), text.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
-    text.resize(text.size() - 1);
-    return text;
+// Base64 length of nonce, tag and a token of `size` bytes.
+size_t sealed_length(size_t size) {
+    return sodium_base64_ENCODED_LEN(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES + size,
+                                     sodium_base64_VARIANT_ORIGINAL) - 1;
 }
 
 using TokenSealTest = ConfigTest;
@@ -40,15 +26,18 @@ TEST_F(TokenSealTest, RoundTripsTokensOfAnyShape) {
     for (const auto& token : tokens) {
         const auto sealed = seal().seal(token);
         EXPECT_EQ(seal().unseal(sealed), token);
-        EXPECT_EQ(decode(sealed).size(), k_overhead + token.size());
+        EXPECT_EQ(sealed.size(), sealed_length(token.size()));
     }
 }
 
 TEST_F(TokenSealTest, SealedTextIsOneLineOfStandardBase64WithAFreshNonce) {
     const auto first = seal().seal("same-token-12");
     const auto second = seal().seal("same-token-12");
-    const std::regex standard_base64("^[A-Za-z0-9+/]+={0,2}$");
-    EXPECT_TRUE(std::regex_match(first, standard_base64)) << first;
+    const auto body = first.substr(0, first.find('='));
+    EXPECT_EQ(body.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"),
+              std::string::npos)
+        << first;
+    EXPECT_EQ(first.substr(body.size()).find_first_not_of('='), std::string::npos) << first;
     EXPECT_EQ(first.size() % 4, 0u);
     EXPECT_NE(first, second);
     EXPECT_NE(first.substr(0, 32), second.substr(0, 32));  // the nonces differ
@@ -74,19 +63,17 @@ TEST_F(TokenSealTest, AnotherUsersKeyOpensNothing) {
 
 TEST_F(TokenSealTest, AnyDamageOpensNothing) {
     const auto sealed = seal().seal("bearer-123");
-    const auto blob = decode(sealed);
-    for (size_t at = 0; at < blob.size(); ++at) {
-        auto damaged = blob;
-        damaged[at] ^= 0x01;
-        EXPECT_EQ(seal().unseal(encode(damaged)), "") << "byte " << at;
+    // Any other character anywhere changes the blob (libsodium refuses
+    // stray bits in the last character, so none is ignored).
+    const size_t data_characters = sealed.substr(0, sealed.find('=')).size();
+    for (size_t at = 0; at < data_characters; ++at) {
+        auto damaged = sealed;
+        damaged[at] = damaged[at] == 'A' ? 'B' : 'A';
+        EXPECT_EQ(seal().unseal(damaged), "") << "character " << at;
     }
+    // Every shorter text: invalid base64, or a valid but truncated blob.
     for (size_t length = 1; length < sealed.size(); ++length) {
         EXPECT_EQ(seal().unseal(sealed.substr(0, length)), "") << "length " << length;
-    }
-    for (size_t length = 0; length < blob.size(); ++length) {
-        auto truncated = blob;
-        truncated.resize(length);
-        EXPECT_EQ(seal().unseal(encode(truncated)), "") << "blob length " << length;
     }
     EXPECT_EQ(seal().unseal("@@@@" + sealed), "");
     EXPECT_EQ(seal().unseal(std::string(1 << 20, 'A')), "");

@@ -42,13 +42,15 @@ public:
             changed_.notify_all();
             handler_(*this, req, res);
         };
+        server_.Get(k_ready_path, [](const httplib::Request&, httplib::Response&) {});
         server_.Get(".*", record_and_answer);
         server_.Post(".*", record_and_answer);
         server_.Delete(".*", record_and_answer);
-        // Bound and listening before the constructor returns, so a client may
-        // connect at once.
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // One answered request proves the accept loop runs: a stop() issued
+        // before it starts would be lost and the destructor would wait forever.
+        httplib::Client("127.0.0.1", port_).Get(k_ready_path);
     }
 
     ~RecordingHttpServer() {
@@ -89,6 +91,8 @@ public:
     }
 
 private:
+    static constexpr const char* k_ready_path = "/__ready";
+
     Handler handler_;
     httplib::Server server_;
     int port_ = 0;

@@ -49,6 +49,11 @@ bool AgentProcess::start(const std::string& program, const std::vector<std::stri
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(fds[1], STDOUT_FILENO);
         ::dup2(fds[1], STDERR_FILENO);
+        // The simulator's sockets (httplib does not mark them close-on-exec)
+        // must not live on in the agent and keep client connections open.
+        if (::close_range(3, ~0U, 0) != 0) {
+            for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+        }
         ::execv(argv[0], argv.data());
         const char message[] = "exec failed\n";
         [[maybe_unused]] auto n = ::write(STDERR_FILENO, message, sizeof message - 1);
@@ -119,7 +124,8 @@ void AgentProcess::read_output(int fd) {
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
         exited_ = true;
-        expected = stopping_;
+        // An agent that never got ready is start()'s failure to report.
+        expected = stopping_ || !ready_;
     }
     changed_.notify_all();
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -89,6 +89,12 @@ bool BackendServer::make_listener() {
     }
     auto& s = *http_;
     s.set_payload_max_length(k_max_request_body);
+    // httplib's default also sets SO_REUSEPORT, which would let a second
+    // simulator share a busy port silently instead of failing to start.
+    s.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     s.set_keep_alive_max_count(100);
     // Idle keep-alive connections hold up stop() for at most this long.
     s.set_keep_alive_timeout(2);

@@ -23,6 +23,7 @@ constexpr KindName k_kinds[] = {
     {"delay", Kind::Delay}, {"truncate", Kind::Truncate}, {"huge", Kind::Huge},
 };
 
+constexpr std::string_view k_control_prefix = "/_test/";
 constexpr int64_t k_max_huge_bytes = int64_t{1} << 32;
 constexpr int64_t k_max_delay_ms = 600'000;
 
@@ -162,6 +163,9 @@ void FaultInjector::clear() {
 }
 
 bool FaultInjector::take(const httplib::Request& req, bool want_delay, bool want_truncate, FaultRule& out) {
+    // The control endpoints stay reachable whatever the rules say, or a
+    // catch-all rule could never be cleared.
+    if (req.path.starts_with(k_control_prefix)) return false;
     std::lock_guard lock(mutex_);
     for (auto it = rules_.begin(); it != rules_.end(); ++it) {
         const bool is_delay = it->kind == Kind::Delay, is_truncate = it->kind == Kind::Truncate;
@@ -216,9 +220,11 @@ bool FaultInjector::before_routing(const httplib::Request& req, httplib::Respons
 void FaultInjector::after_routing(const httplib::Request& req, httplib::Response& res) {
     FaultRule rule;
     if (res.body.empty() || !take(req, false, true, rule)) return;
-    // The length header is written later from the cut body: the answer is
-    // complete on the wire and only its JSON is broken.
+    // The length header follows the cut body: the answer is complete on the
+    // wire and only its JSON is broken.
     res.body.resize(res.body.size() / 2);
+    res.headers.erase("Content-Length");
+    res.set_header("Content-Length", std::to_string(res.body.size()));
 }
 
 }  // namespace nb

@@ -89,6 +89,9 @@ int main(int argc, char** argv) {
             spdlog::error("nubora-backend-sim: cannot write {}", parsed.options.port_file);
             return 1;
         }
+        // Scripts and tests wait for this line: the port file exists by now.
+        spdlog::info("nubora-backend-sim: ready on {}://{}:{}", server.https() ? "https" : "http",
+                     parsed.options.bind_address, server.port());
         wait_for_end(signals, server, parsed.options.idle_exit_s);
         server.stop();
     } catch (const std::exception& e) {
