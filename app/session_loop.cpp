@@ -187,6 +187,8 @@ int run_client(int argc, char** argv) {
     }
 
     ui::NativeLauncher launcher_window;
+    // After a stream our handler owns SIGINT/SIGTERM, so the window asks.
+    launcher_window.set_shutdown_check(shutdown_requested);
     if (const char* saas = std::getenv("NB_SAAS_URL"); saas && *saas) {
         launcher_window.set_backend_host(saas);
         spdlog::info("SaaS URL from NB_SAAS_URL: {}", saas);

@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   # libraries the client links
   libsdl2-dev libopus-dev libsodium-dev libspdlog-dev libfmt-dev libasio-dev
-  nlohmann-json3-dev libimgui-dev fonts-dejavu-core libcurl4-openssl-dev
+  nlohmann-json3-dev libimgui-dev fonts-dejavu-core libfontconfig-dev libcurl4-openssl-dev
   libavcodec-dev libavutil-dev libavformat-dev libswscale-dev libva-dev
   libgl-dev libgl1-mesa-dri libegl-dev
   # the system certificate store the backend client verifies HTTPS against

@@ -1,15 +1,17 @@
-// The launcher window: sign-in, server browser and session hand-over. Until
-// the window itself exists, this stand-in tells the shell to quit.
+// The launcher window: sign-in, server browser and the rented session, and
+// the hand-over of a stream to the session loop.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "common/connection_params.h"
 #include "ui/config_store.h"
-#include "ui/launcher_config.h"
 
 namespace nb::ui {
+
+struct BackendApi;
 
 class NativeLauncher {
 public:
@@ -22,8 +24,14 @@ public:
         bool use_https = false;
     };
 
-    // Loads the user's configuration from `store`.
+    struct Impl;
+
+    // Talks to the marketplace backend over REST and loads the saved
+    // configuration from `store`.
     explicit NativeLauncher(ConfigStore store = ConfigStore::for_user());
+    // The same with other backend calls and configuration file, for tests.
+    NativeLauncher(const BackendApi& api, ConfigStore store);
+    // Waits for requests still in flight.
     ~NativeLauncher();
     NativeLauncher(const NativeLauncher&) = delete;
     NativeLauncher& operator=(const NativeLauncher&) = delete;
@@ -32,23 +40,24 @@ public:
     void set_backend_host(const std::string& host);
     void set_deep_link(const std::string& uri);
     void notify_session_ended(const std::string& reason);
+    // Polled every frame: once it returns true the window closes and show()
+    // returns with `quit`, as on a close by the user.
+    void set_shutdown_check(std::function<bool()> requested);
 
-    // Runs the window until the user starts a stream or closes it.
+    // Opens the window and runs it until the user starts a stream or closes
+    // it; the window is gone when this returns.
     Result show();
 
     // The backend every REST call of the window goes to, and with which the
     // stream's hand-over lets the session-info poller ask.
-    const std::string& backend_host() const { return config_.host; }
-    bool use_https() const { return config_.use_https; }
-    const std::string& deep_link() const { return deep_link_; }
+    const std::string& backend_host() const;
+    bool use_https() const;
+    const std::string& deep_link() const;
+
+    Impl& state() { return *impl_; }
 
 private:
-    ConfigStore store_;
-    // The configuration file's values (the built-in defaults without one),
-    // NB_SAAS_URL over its host.
-    LauncherConfig config_;
-    std::string deep_link_;
-    std::string ended_reason_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace nb::ui

@@ -4,6 +4,7 @@
 #include <spdlog/spdlog.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "ui/overlay_quality.h"
 
@@ -61,6 +62,64 @@ void apply_theme(ImGuiStyle& style) {
     colours[ImGuiCol_Separator] = vec(palette::violet, 0.2f);
     colours[ImGuiCol_TextSelectedBg] = vec(palette::blue, 0.35f);
     colours[ImGuiCol_NavHighlight] = vec(palette::cyan);
+}
+
+void apply_launcher_theme(ImGuiStyle& style) {
+    namespace lp = launcher_palette;
+    ImGui::StyleColorsDark(&style);
+    struct SizeSetting {
+        float ImGuiStyle::*field;
+        float value;
+    };
+    const SizeSetting sizes[] = {
+        {&ImGuiStyle::WindowRounding, 0.0f},   {&ImGuiStyle::WindowBorderSize, 0.0f},
+        {&ImGuiStyle::ChildRounding, 12.0f},   {&ImGuiStyle::ChildBorderSize, 0.0f},
+        {&ImGuiStyle::PopupRounding, 12.0f},   {&ImGuiStyle::PopupBorderSize, 1.0f},
+        {&ImGuiStyle::FrameRounding, 10.0f},   {&ImGuiStyle::FrameBorderSize, 1.0f},
+        {&ImGuiStyle::IndentSpacing, 20.0f},   {&ImGuiStyle::ScrollbarSize, 8.0f},
+        {&ImGuiStyle::ScrollbarRounding, 10.0f}};
+    for (const SizeSetting& size : sizes) style.*size.field = size.value;
+    style.WindowPadding = ImVec2(20.0f, 16.0f);
+    style.FramePadding = ImVec2(14.0f, 10.0f);
+    style.ItemSpacing = ImVec2(10.0f, 8.0f);
+    style.ItemInnerSpacing = ImVec2(8.0f, 6.0f);
+
+    const ImVec4 clear(0.0f, 0.0f, 0.0f, 0.0f);
+    const std::pair<ImGuiCol, ImVec4> colours[] = {
+        {ImGuiCol_Text, vec(lp::text)},
+        {ImGuiCol_TextDisabled, vec(lp::dim)},
+        {ImGuiCol_WindowBg, vec(lp::background)},
+        {ImGuiCol_ChildBg, clear},
+        {ImGuiCol_PopupBg, ImVec4(0.05f, 0.08f, 0.14f, 0.97f)},
+        {ImGuiCol_Border, vec(lp::border)},
+        {ImGuiCol_FrameBg, ImVec4(0.059f, 0.09f, 0.157f, 1.0f)},
+        {ImGuiCol_FrameBgHovered, ImVec4(0.075f, 0.118f, 0.196f, 1.0f)},
+        {ImGuiCol_FrameBgActive, ImVec4(0.094f, 0.149f, 0.243f, 1.0f)},
+        {ImGuiCol_TitleBg, vec(lp::background)},
+        {ImGuiCol_TitleBgActive, vec(lp::background)},
+        {ImGuiCol_TitleBgCollapsed, vec(lp::background)},
+        {ImGuiCol_ScrollbarBg, clear},
+        {ImGuiCol_ScrollbarGrab, vec(lp::dim, 0.3f)},
+        {ImGuiCol_ScrollbarGrabHovered, vec(lp::accent, 0.4f)},
+        {ImGuiCol_ScrollbarGrabActive, vec(lp::accent)},
+        {ImGuiCol_CheckMark, vec(lp::accent)},
+        {ImGuiCol_SliderGrab, vec(lp::accent)},
+        {ImGuiCol_SliderGrabActive, vec(lp::accent_hover)},
+        {ImGuiCol_Button, ImVec4(0.08f, 0.14f, 0.25f, 1.0f)},
+        {ImGuiCol_ButtonHovered, ImVec4(0.12f, 0.2f, 0.35f, 1.0f)},
+        {ImGuiCol_ButtonActive, ImVec4(0.16f, 0.27f, 0.46f, 1.0f)},
+        {ImGuiCol_Header, vec(lp::accent, 0.12f)},
+        {ImGuiCol_HeaderHovered, vec(lp::accent, 0.2f)},
+        {ImGuiCol_HeaderActive, vec(lp::accent, 0.3f)},
+        {ImGuiCol_Separator, vec(lp::card_line)},
+        {ImGuiCol_SeparatorHovered, vec(lp::accent, 0.5f)},
+        {ImGuiCol_SeparatorActive, vec(lp::accent)},
+        {ImGuiCol_ResizeGrip, vec(lp::accent, 0.08f)},
+        {ImGuiCol_ResizeGripHovered, vec(lp::accent, 0.25f)},
+        {ImGuiCol_ResizeGripActive, vec(lp::accent, 0.45f)},
+        {ImGuiCol_TextSelectedBg, vec(lp::accent, 0.22f)},
+    };
+    for (const auto& [index, colour] : colours) style.Colors[index] = colour;
 }
 
 void load_theme_font(ImGuiIO& io, float pixel_size) {

@@ -30,7 +30,7 @@ XServer::~XServer() {
     waitpid(pid_, nullptr, 0);
 }
 
-std::string XServer::start() {
+std::string XServer::start(const std::string& screen) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return {};
     // Only the write end, duplicated without close-on-exec, reaches Xvfb.
@@ -39,7 +39,7 @@ std::string XServer::start() {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     // -noreset: the server would drop setxkbmap's layout once it disconnects.
-    pid_ = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"}, &actions);
+    pid_ = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     std::string number;

@@ -16,9 +16,10 @@ public:
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
 
-    // Starts Xvfb on a display it picks itself and returns that display
+    // Starts Xvfb (one screen of `screen`, "WxHxDepth") on a display it picks
+    // itself and returns that display
     // (":N"), or an empty string when Xvfb is missing or does not come up.
-    std::string start();
+    std::string start(const std::string& screen = "800x600x24");
 
 private:
     pid_t pid_ = -1;
