@@ -186,8 +186,10 @@ int run_client(int argc, char** argv) {
         spdlog::info("CLI args parsed — direct connect (no welcome window)");
     }
 
+    // Our handler owns SIGINT and SIGTERM from the start (SDL then keeps its
+    // own out), so the launcher window and streams see one flag.
+    install_shutdown_signal_handler();
     ui::NativeLauncher launcher_window;
-    // After a stream our handler owns SIGINT/SIGTERM, so the window asks.
     launcher_window.set_shutdown_check(shutdown_requested);
     if (const char* saas = std::getenv("NB_SAAS_URL"); saas && *saas) {
         launcher_window.set_backend_host(saas);

@@ -23,10 +23,11 @@ namespace nb {
 // not initialised.
 class SdlAudioPlayer final : public IAudioSink {
 public:
-    // About 10 ms at 48 kHz: small enough for low latency, large enough that
-    // a busy desktop does not starve the device. A power of two, because
-    // several SDL drivers round other sizes up to one.
-    static constexpr uint16_t k_requested_buffer_frames = 512;
+    // 10 ms at 48 kHz: small enough for low latency, large enough that a
+    // busy desktop does not starve the device, and half an Opus packet, so
+    // the ring drains in step with what arrives. Drivers that round it get
+    // SDL's own re-buffering, as the device is opened without size changes.
+    static constexpr uint16_t k_requested_buffer_frames = 480;
     // The ring holds this much audio; anything older is dropped.
     static constexpr uint32_t k_ring_ms = 100;
 

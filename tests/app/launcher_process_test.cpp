@@ -36,8 +36,10 @@ protected:
     std::filesystem::path work_dir_;
 };
 
-TEST_F(LauncherProcess, WithoutArgumentsTheLauncherWindowClosesAndExitsZero) {
+TEST_F(LauncherProcess, WithoutArgumentsTheLauncherWindowOpensAndCtrlCClosesIt) {
     ChildProcess client(client_path(), {}, {}, work_dir_);
+    ASSERT_TRUE(client.wait_for_output("NativeLauncher: window shown", std::chrono::seconds(60)));
+    client.signal(SIGINT);
     EXPECT_EQ(client.wait_exit(), 0);
     EXPECT_NE(client.output().find("Nubora Launcher v0.1.0"), std::string::npos);
     EXPECT_NE(client.output().find("Launcher closed — exiting"), std::string::npos);
