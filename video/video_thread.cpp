@@ -59,12 +59,14 @@ bool VideoThread::set_up(SDL_Window* window, VideoCodec codec, uint32_t width, u
     }
     spdlog::debug("Launcher: {} decoder initialized", decoder_->name());
     decoder_->set_on_request_idr([this] { requester_.request(); });
+    // Asked before start() returns, so the agent hears it ahead of anything
+    // the session sends next.
+    requester_.request();  // the stream's first key frame
     return true;
 }
 
 void VideoThread::body() {
     spdlog::debug("VideoThread: started");
-    requester_.request();  // the stream's first key frame
     try {
         loop();
     } catch (const std::exception& e) {
