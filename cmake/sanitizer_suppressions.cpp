@@ -1,6 +1,6 @@
 // Linked into every executable of a sanitizer build (nb_sanitizer_defaults).
 // It silences what the system libraries do on their own: the codecs, D-Bus,
-// SDL and Mesa keep allocations until exit, and their worker threads
+// fontconfig, SDL and Mesa keep allocations until exit, and their worker threads
 // synchronise in ways the race detector cannot follow. None of it involves
 // memory of ours.
 
@@ -14,7 +14,8 @@ extern "C" const char* __lsan_default_suppressions() {
            "leak:libSDL2-2.0.so\n"
            "leak:libGLX_mesa.so\n"
            "leak:swrast_dri.so\n"
-           "leak:libLLVM-15.so\n";
+           "leak:libLLVM-15.so\n"
+           "leak:libfontconfig.so\n";
 }
 
 extern "C" const char* __tsan_default_suppressions() {
