@@ -1,4 +1,4 @@
-// The detail page: specification card beside (or above) the price and rent card.
+// The detail page: the PC's hardware card beside (or above) the price and rent card.
 #include "ui/screens/detail_screen.h"
 
 #include <imgui.h>

@@ -1,4 +1,4 @@
-// One PC's full specification and the rent action.
+// One PC's full hardware details and the rent action.
 #pragma once
 
 #include "ui/launcher_impl.h"
