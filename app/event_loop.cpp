@@ -45,7 +45,9 @@ private:
         case SDL_QUIT:
             return true;
         case SDL_WINDOWEVENT:
-            if (event.window.event == SDL_WINDOWEVENT_RESIZED) {
+            // Size changes the program makes itself (leaving full screen)
+            // come only as SIZE_CHANGED; a drag brings both kinds.
+            if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
                 spdlog::info("Window resized to {}x{}", event.window.data1, event.window.data2);
                 resize_renderer();
             }
@@ -113,10 +115,22 @@ private:
         if (visible) launcher_.release_remote_input();
     }
 
+    // Leaving full screen puts back the size the window had before. A
+    // window manager does that by itself; without one, SDL keeps believing
+    // the full-screen size while the window shrinks, and the picture would
+    // be drawn for a window that is no longer there.
     void toggle_fullscreen() {
         const Uint32 flags = SDL_GetWindowFlags(window_);
         const bool fullscreen = (flags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_FULLSCREEN_DESKTOP)) != 0;
-        SDL_SetWindowFullscreen(window_, fullscreen ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+        if (!fullscreen) {
+            SDL_GetWindowSize(window_, &windowed_width_, &windowed_height_);
+            SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP);
+        } else {
+            SDL_SetWindowFullscreen(window_, 0);
+            if (windowed_width_ > 0 && windowed_height_ > 0) {
+                SDL_SetWindowSize(window_, windowed_width_, windowed_height_);
+            }
+        }
         resize_renderer();
     }
 
@@ -134,6 +148,8 @@ private:
     }
 
     SDL_Window* window_;
+    int windowed_width_ = 0;
+    int windowed_height_ = 0;
     Launcher& launcher_;
     ui::OverlayImGui* overlay_;
 };

@@ -21,15 +21,11 @@ protected:
     }
 };
 
-TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) {
-    StreamSession session("nubora-e2e-playback");
-    ASSERT_TRUE(session.start()) << session.outputs();
-
-    const auto first = session.wait_for_newer_frame(0, "first");
-    ASSERT_TRUE(first.has_value()) << session.client().output();
-    const auto shot = session.screenshot("bars");
+// The whole scene fills the window: the leftmost colour bar is light grey,
+// the rightmost blue.
+void expect_whole_picture(StreamSession& session, const std::string& name) {
+    const auto shot = session.screenshot(name);
     ASSERT_TRUE(shot.has_value());
-    // The leftmost colour bar is light grey, the rightmost blue.
     const uint8_t* grey = shot->at(shot->width / 14, shot->height / 3);
     EXPECT_NEAR(grey[0], 191, 24);
     EXPECT_NEAR(grey[1], 191, 24);
@@ -38,6 +34,15 @@ TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) 
     EXPECT_LT(blue[0], 60);
     EXPECT_LT(blue[1], 60);
     EXPECT_GT(blue[2], 150);
+}
+
+TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) {
+    StreamSession session("nubora-e2e-playback");
+    ASSERT_TRUE(session.start()) << session.outputs();
+
+    const auto first = session.wait_for_newer_frame(0, "first");
+    ASSERT_TRUE(first.has_value()) << session.client().output();
+    expect_whole_picture(session, "bars");
 
     session.xdotool("windowsize " + session.window_id() + " 960 540");
     ASSERT_TRUE(session.client().wait_for_output("Window resized to 960x540"));
@@ -46,9 +51,13 @@ TEST_F(StreamPlayback, TestSceneShowsAndKeepsPlayingThroughResizeAndFullScreen) 
 
     session.xdotool("windowactivate --sync " + session.window_id());
     session.xdotool("key --window " + session.window_id() + " F11");
+    ASSERT_TRUE(session.client().wait_for_output("Window resized to 1920x1080"));
     session.xdotool("key --window " + session.window_id() + " F11");
+    // Leaving full screen gives the window, and the picture, its size back.
+    ASSERT_TRUE(session.client().wait_for_output("GlRenderer: resizing 1920x1080 → 960x540"));
     const auto after_toggle = session.wait_for_newer_frame(after_resize->frame_number, "toggled");
     ASSERT_TRUE(after_toggle.has_value()) << session.client().output();
+    expect_whole_picture(session, "windowed-again");
 
     session.client().signal(SIGINT);
     ASSERT_EQ(session.client().wait_exit(), 0) << session.client().output();
