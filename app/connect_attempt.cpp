@@ -10,6 +10,7 @@
 #include "app/shutdown_signal.h"
 #include "app/window_status.h"
 #include "session/launcher.h"
+#include "ui/status_card.h"
 
 namespace nb {
 
@@ -56,26 +57,41 @@ ConnectAttempt::Result ConnectAttempt::run(const ConnectionParams& params) {
         wake_main_thread();
     });
 
+    ui::StatusCard card(window_);
+    card.show("Connecting to " + params.host + ":" + std::to_string(params.port), ui::StatusCard::Kind::progress);
     Result cancelled = Result::failed;
+    bool cancel_pressed = false;
     bool cancel_sent = false;
     while (!done.load()) {
         SDL_Event event;
         if (SDL_WaitEventTimeout(&event, k_signal_check_ms)) {
             do {
-                if (asks_to_close(event) && !cancel_sent) cancelled = Result::closed_by_user;
+                const bool pressed = card.handle(event);
+                if ((asks_to_close(event) || pressed) && !cancel_sent) {
+                    cancelled = Result::closed_by_user;
+                    cancel_pressed = pressed;
+                }
             } while (SDL_PollEvent(&event));
         }
         if (shutdown_requested() && cancelled == Result::failed) cancelled = Result::stopped_by_signal;
         if (cancelled != Result::failed && !cancel_sent) {
-            spdlog::info(cancelled == Result::closed_by_user ? "Window closed while connecting — giving up"
-                                                             : "Shutdown signal received while connecting — giving up");
+            if (cancel_pressed) {
+                spdlog::info("Cancel pressed while connecting — giving up");
+            } else if (cancelled == Result::closed_by_user) {
+                spdlog::info("Window closed while connecting — giving up");
+            } else {
+                spdlog::info("Shutdown signal received while connecting — giving up");
+            }
             launcher_.cancel_connect();
             cancel_sent = true;
         }
         std::lock_guard lock(status_lock);
         if (status_changed) {
             show_window_status(window_, status);
+            card.show(status, ui::StatusCard::Kind::progress);
             status_changed = false;
+        } else {
+            card.draw();
         }
     }
     worker.join();

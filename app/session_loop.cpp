@@ -65,11 +65,6 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
     spdlog::debug("SDL window created");
 
     SDL_RaiseWindow(window);
-    SDL_SetWindowGrab(window, SDL_TRUE);
-    SDL_ShowCursor(SDL_DISABLE);
-    if (SDL_SetRelativeMouseMode(SDL_TRUE) != 0) {
-        spdlog::warn("SDL_SetRelativeMouseMode failed: {}", SDL_GetError());
-    }
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     ui::OverlayImGui overlay;
     install_shutdown_signal_handler();
@@ -93,6 +88,14 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
         SDL_DestroyWindow(window);
         SDL_Quit();
         return given_up ? StreamOutcome::ended : StreamOutcome::fatal;
+    }
+
+    // The pointer stays free while connecting, for the Cancel button; the
+    // stream takes it.
+    SDL_SetWindowGrab(window, SDL_TRUE);
+    SDL_ShowCursor(SDL_DISABLE);
+    if (SDL_SetRelativeMouseMode(SDL_TRUE) != 0) {
+        spdlog::warn("SDL_SetRelativeMouseMode failed: {}", SDL_GetError());
     }
 
     // The input hook: records leave the moment SDL pumps their event, unless

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "app/shutdown_signal.h"
+#include "ui/status_card.h"
 
 namespace nb {
 
@@ -14,6 +15,8 @@ void show_window_status(SDL_Window* window, const std::string& status) {
 
 void hold_window_status(SDL_Window* window, const std::string& status, int64_t hold_ms) {
     show_window_status(window, status);
+    ui::StatusCard card(window);
+    card.show(status, ui::StatusCard::Kind::notice);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(hold_ms);
     while (!shutdown_requested()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -25,7 +28,9 @@ void hold_window_status(SDL_Window* window, const std::string& status, int64_t h
                 (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
                 return;
             }
+            card.handle(event);
         } while (SDL_PollEvent(&event));
+        card.draw();
     }
 }
 

@@ -175,6 +175,42 @@ INSTANTIATE_TEST_SUITE_P(
                       ConnectPhase{"ReplyRead", "Launcher: local UDP IP = 127.0.0.1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// While connecting, the window shows a card with the attempt and a Cancel
+// button that gives up; the launcher window then takes over.
+TEST_F(LauncherProcess, ConnectingCardShowsTheAttemptAndCancelGivesUp) {
+    const uint16_t port = test::unused_loopback_port();
+    ChildProcess client(client_path(),
+                        {"--host", "127.0.0.1", "--token", "t", "--port", std::to_string(port), "--width", "960",
+                         "--height", "540"},
+                        {{"NB_CONNECT_RETRY_MS", "60000"}}, work_dir_);
+    ASSERT_TRUE(client.wait_for_output("Launcher: TCP connect attempt 1/15 failed")) << client.output();
+    const std::string window =
+        test::shell_output("timeout 10 xdotool search --sync --name '^Nubora - Connecting' 2>/dev/null");
+    const std::string id = window.substr(0, window.find('\n'));
+    ASSERT_FALSE(id.empty());
+    const std::string shot = (work_dir_ / "card.ppm").string();
+    test::shell_output("import -window " + id + " -depth 8 ppm:" + shot + " 2>/dev/null");
+    const auto image = test::read_ppm(shot);
+    ASSERT_TRUE(image.has_value());
+    // Navy, not the black of a window nobody draws; light text in the middle.
+    const uint8_t* corner = image->at(10, 10);
+    EXPECT_GT(corner[2], corner[0]);
+    EXPECT_GT(corner[2], 12);
+    int light = 0;
+    for (int y = image->height / 3; y < image->height * 2 / 3; ++y) {
+        for (int x = image->width / 4; x < image->width * 3 / 4; ++x) light += image->at(x, y)[1] > 150 ? 1 : 0;
+    }
+    EXPECT_GT(light, 200);
+
+    test::shell_output("xdotool mousemove --window " + id + " 480 353 click 1 2>/dev/null");
+    ASSERT_TRUE(client.wait_for_output("Cancel pressed while connecting — giving up", std::chrono::seconds(5)))
+        << client.output();
+    EXPECT_TRUE(client.wait_for_output("Launcher: connecting to 127.0.0.1:" + std::to_string(port) + " cancelled"));
+    client.signal(SIGINT);
+    EXPECT_EQ(client.wait_exit(), 0) << client.output();
+    EXPECT_EQ(client.output().find("Failed to connect to agent"), std::string::npos);
+}
+
 TEST_F(LauncherProcess, UnreachableAgentSaysWhatToCheck) {
     const uint16_t port = test::unused_loopback_port();
     ChildProcess client(client_path(), {"--host", "127.0.0.1", "--token", "t", "--port", std::to_string(port)},
