@@ -55,6 +55,8 @@ VideoThread::OverlayDraw make_overlay_draw(ui::OverlayImGui& overlay, Launcher& 
         stats.presented_fps = figures.presented_fps;
         stats.measured_kbps = figures.video_kbps;
         stats.decode_ms = figures.decode_ms;
+        stats.decode_history_ms = figures.decode_history_ms;
+        stats.total_history_ms = figures.total_history_ms;
         stats.codec_name = ui::codec_display_name(launcher.codec());
         stats.bitrate_kbps = launcher.target_bitrate();
         if (const int64_t now = now_us(); now - last_log_us >= k_figures_log_interval_us) {

@@ -1,15 +1,34 @@
 #include "fec/codec_pool.h"
 
-#include <cstddef>
+#include <malloc.h>
+
+#include <algorithm>
+#include <mutex>
 #include <new>
 #include <vector>
 
 namespace nb::fec {
 namespace {
 
+struct ThreadCache;
+
+// Every live thread's cache, so that release_all() can reach them.
+// Lock order: registry_mutex, then a cache's mutex.
+std::mutex registry_mutex;  // guards registry
+std::vector<ThreadCache*> registry;
+
 struct ThreadCache {
-    std::vector<std::unique_ptr<Codec>> codecs;
-    size_t bytes = 0;
+    std::mutex mutex;  // guards codec; uncontended except while release_all() runs
+    std::unique_ptr<Codec> codec;
+
+    ThreadCache() {
+        std::lock_guard lock(registry_mutex);
+        registry.push_back(this);
+    }
+    ~ThreadCache() {
+        std::lock_guard lock(registry_mutex);
+        registry.erase(std::find(registry.begin(), registry.end(), this));
+    }
 };
 
 ThreadCache& cache() {
@@ -19,18 +38,11 @@ ThreadCache& cache() {
 
 }  // namespace
 
-std::unique_ptr<Codec> CodecPool::acquire(uint64_t block_count) {
+std::unique_ptr<Codec> CodecPool::acquire(uint64_t /*block_count*/) {
     ThreadCache& c = cache();
-    if (!c.codecs.empty()) {
-        size_t pick = c.codecs.size() - 1;
-        for (size_t i = 0; i < c.codecs.size(); ++i) {
-            if (c.codecs[i]->block_count() == block_count) pick = i;
-        }
-        std::unique_ptr<Codec> codec = std::move(c.codecs[pick]);
-        c.codecs.erase(c.codecs.begin() + static_cast<std::ptrdiff_t>(pick));
-        const size_t held = codec->retained_bytes();
-        c.bytes = held > c.bytes ? 0 : c.bytes - held;
-        return codec;
+    {
+        std::lock_guard lock(c.mutex);
+        if (c.codec) return std::move(c.codec);
     }
     try {
         return std::make_unique<Codec>();
@@ -41,16 +53,44 @@ std::unique_ptr<Codec> CodecPool::acquire(uint64_t block_count) {
 
 void CodecPool::release(std::unique_ptr<Codec> codec) noexcept {
     if (!codec) return;
-    ThreadCache& c = cache();
     const size_t held = codec->retained_bytes();
-    if (c.codecs.size() >= k_max_codecs || c.bytes + held > k_max_bytes) return;
-    try {
-        if (c.codecs.capacity() < k_max_codecs) c.codecs.reserve(k_max_codecs);
-    } catch (const std::bad_alloc&) {
-        return;  // not cached; freed on return
+    if (held > k_max_bytes) return;
+    ThreadCache& c = cache();
+    // Two codecs alive on one thread at once (an encoder beside a decoder)
+    // come back one after the other: the larger serves any later frame.
+    // The one not kept is freed on return, after the lock.
+    std::lock_guard lock(c.mutex);
+    if (!c.codec || c.codec->retained_bytes() < held) c.codec.swap(codec);
+}
+
+size_t CodecPool::release_all() noexcept {
+    size_t bytes = 0;
+    {
+        std::lock_guard registry_lock(registry_mutex);
+        for (ThreadCache* c : registry) {
+            std::unique_ptr<Codec> freed;
+            {
+                std::lock_guard lock(c->mutex);
+                freed = std::move(c->codec);
+            }
+            if (freed) bytes += freed->retained_bytes();
+        }
     }
-    c.bytes += held;
-    c.codecs.push_back(std::move(codec));
+    // The codecs' buffers were large enough to come from the allocator's
+    // arenas rather than their own mappings; without a trim those pages stay
+    // resident long after the stream that needed them.
+    malloc_trim(0);
+    return bytes;
+}
+
+size_t CodecPool::kept_bytes() noexcept {
+    size_t bytes = 0;
+    std::lock_guard registry_lock(registry_mutex);
+    for (ThreadCache* c : registry) {
+        std::lock_guard lock(c->mutex);
+        if (c->codec) bytes += c->codec->retained_bytes();
+    }
+    return bytes;
 }
 
 }  // namespace nb::fec

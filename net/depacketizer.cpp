@@ -93,7 +93,7 @@ void Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
         }
     }
 
-    const auto it = find_or_create_locked(header);
+    const auto it = find_or_create_locked(header, arrival_us);
     PendingFrame& frame = it->second;
     if (!header.is_fec()) {
         if (header.packet_index < frame.packet_count && !frame.received[header.packet_index]) {
@@ -125,7 +125,8 @@ void Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
     }
 }
 
-Depacketizer::PendingTable::iterator Depacketizer::find_or_create_locked(const MediaHeader& header) {
+Depacketizer::PendingTable::iterator Depacketizer::find_or_create_locked(const MediaHeader& header,
+                                                                   int64_t arrival_us) {
     auto it = pending_.find(header.frame_id);
     if (it == pending_.end()) {
         while (!pending_.empty() && (pending_.size() >= k_max_pending_frames || pending_bytes_ >= k_max_pending_bytes)) {
@@ -143,7 +144,9 @@ Depacketizer::PendingTable::iterator Depacketizer::find_or_create_locked(const M
         frame.frame_id = header.frame_id;
         frame.packet_count = header.packet_count;
         frame.key = header.key_frame();
-        frame.first_arrival_us = clock_();
+        // The datagram's own arrival, as for the frame's last packet: a
+        // one-packet frame must not seem to start after it ended.
+        frame.first_arrival_us = arrival_us;
         frame.packets.resize(header.packet_count);
         frame.received.assign(header.packet_count, false);
     }

@@ -64,7 +64,7 @@ private:
 
     // Steps that run under mutex_; a completed frame goes to the callback.
     void store_locked(const MediaHeader& header, const uint8_t* plaintext, size_t length, int64_t arrival_us);
-    PendingTable::iterator find_or_create_locked(const MediaHeader& header);
+    PendingTable::iterator find_or_create_locked(const MediaHeader& header, int64_t arrival_us);
     void complete_locked(PendingTable::iterator it, int64_t arrival_us);
     void erase_locked(PendingTable::iterator it);
 

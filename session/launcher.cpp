@@ -6,7 +6,9 @@
 #include <chrono>
 
 #include "audio/audio_interfaces.h"
+#include "common/thread_name.h"
 #include "audio/audio_packet_handler.h"
+#include "fec/codec_pool.h"
 #include "input/input_capture.h"
 #include "net/decryption.h"
 #include "net/udp_receiver.h"
@@ -54,6 +56,11 @@ bool Launcher::tcp_handshake(const ConnectionParams& params) {
 }
 
 bool Launcher::start_streaming(const ConnectionParams& params, SDL_Window* window) {
+    if (!timing_sink_ && !tuning_.frame_trace_path.empty()) {
+        // A trace that cannot be written is no reason to refuse the stream.
+        frame_trace_ = FrameTraceWriter::open(tuning_.frame_trace_path);
+        timing_sink_ = frame_trace_.get();
+    }
     video_ = std::make_unique<VideoPipeline>(
         io_context_, tuning_,
         VideoPipeline::Hooks{.request_key_frame = [this] { send_control(k_request_idr); }, .timing_sink = timing_sink_});
@@ -135,6 +142,8 @@ void Launcher::start_io_threads() {
 }
 
 void Launcher::io_thread_body(unsigned index) {
+    const std::string name = "nb-io-" + std::to_string(index);
+    name_this_thread(name.c_str());
     spdlog::debug("Launcher: IO thread {} started", index);
     try {
         io_context_.run();
@@ -230,6 +239,11 @@ void Launcher::shutdown() {
     if (audio_player_) audio_player_->stop();
     if (audio_decoder_) audio_decoder_->shutdown();
     if (video_) video_->stop();  // the decoder and the renderer shut down on their thread
+    if (frame_trace_) frame_trace_->stop();
+    // The repair codecs kept for the next frame are of no use until the next
+    // stream, which may be hours away.
+    const size_t fec_bytes = fec::CodecPool::release_all();
+    spdlog::debug("Launcher: released {} bytes of fountain-code buffers", fec_bytes);
     spdlog::info("Launcher: {} pictures presented, {} decoded but not drawn behind newer frames", frames_presented(),
                  frames_skipped());
     spdlog::info("Launcher: shutdown complete");

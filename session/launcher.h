@@ -20,6 +20,7 @@
 #include "session/launcher_tuning.h"
 #include "session/stats_reporter.h"
 #include "video/frame_timing.h"
+#include "video/frame_trace_writer.h"
 #include "video/video_thread.h"
 
 struct SDL_Window;
@@ -177,6 +178,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> overlay_visible_{false};
     IFrameTimingSink* timing_sink_ = nullptr;  // set before connect, then read only
+    std::unique_ptr<FrameTraceWriter> frame_trace_;  // the sink when the tuning names a trace file
 
     // Guards nothing but the wait of run() for stopping_.
     std::mutex run_lock_;

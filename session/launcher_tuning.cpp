@@ -31,6 +31,7 @@ LauncherTuning tuning_from_environment() {
     int64_t value = 0;
     if (read_env_int("NB_CONNECT_ATTEMPTS", 1, 1000, value)) tuning.control.connect_attempts = static_cast<int>(value);
     if (read_env_int("NB_CONNECT_RETRY_MS", 0, 60000, value)) tuning.control.connect_retry_pause_ms = value;
+    if (const char* trace = std::getenv("NUBORA_FRAME_TRACE"); trace && *trace) tuning.frame_trace_path = trace;
     return tuning;
 }
 

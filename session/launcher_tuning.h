@@ -21,6 +21,7 @@ struct LauncherTuning {
     ProbeTiming probe_timing;    // hole-punch probe periods
     std::string udp_bind_address = "0.0.0.0";
     StatsTiming stats_timing;    // statistics and ping periods
+    std::string frame_trace_path;  // non-empty: per-frame times go to this CSV file
 };
 
 // 2 to 4 I/O threads whatever the machine reports.
@@ -35,8 +36,9 @@ inline unsigned io_thread_count(unsigned hardware_threads) {
 namespace nb {
 
 // Development and test overrides of the connect policy, read from
-// NB_CONNECT_ATTEMPTS and NB_CONNECT_RETRY_MS; absent or invalid values keep
-// the production defaults.
+// NB_CONNECT_ATTEMPTS and NB_CONNECT_RETRY_MS, and the frame trace's file
+// from NUBORA_FRAME_TRACE; absent or invalid values keep the production
+// defaults (no trace).
 LauncherTuning tuning_from_environment();
 
 }  // namespace nb

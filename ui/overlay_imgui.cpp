@@ -165,6 +165,8 @@ void OverlayImGui::draw(const OverlayStats& stats, const LiveSessionInfo& live) 
     bitrate_kbps_ = stats.bitrate_kbps;
     measured_kbps_ = static_cast<int32_t>(stats.measured_kbps + 0.5f);
     decode_ms_ = stats.decode_ms;
+    decode_history_ms_.assign(stats.decode_history_ms.begin(), stats.decode_history_ms.end());
+    total_history_ms_.assign(stats.total_history_ms.begin(), stats.total_history_ms.end());
     codec_name_ = stats.codec_name;
     if (live.valid) {
         session_seconds_ = live.duration_sec;
@@ -223,7 +225,9 @@ void OverlayImGui::draw_frame_locked() {
                                  .bitrate_kbps = bitrate_kbps_,
                                  .codec_name = codec_name_,
                                  .measured_kbps = measured_kbps_,
-                                 .decode_ms = decode_ms_};
+                                 .decode_ms = decode_ms_,
+                                 .decode_history_ms = decode_history_ms_,
+                                 .total_history_ms = total_history_ms_};
         if (settings) {
             change = draw_settings_panel(values, stream_);
         } else {

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/connection_params.h"
 #include "ui/live_session_info.h"
@@ -33,6 +35,10 @@ struct OverlayStats {
     std::string codec_name;
     float measured_kbps = 0.0f;   // video received during the last second
     float decode_ms = 0.0f;       // mean decode time of the last second
+    // Presented pictures of the last two seconds, oldest first, in ms;
+    // borrowed for the draw call.
+    std::span<const float> decode_history_ms{};
+    std::span<const float> total_history_ms{};  // last packet to present
 };
 
 std::string_view codec_display_name(VideoCodec codec);
@@ -96,6 +102,8 @@ private:
     int32_t bitrate_kbps_ = 0;
     int32_t measured_kbps_ = 0;
     float decode_ms_ = 0.0f;
+    std::vector<float> decode_history_ms_;
+    std::vector<float> total_history_ms_;
     std::string codec_name_;
     StreamSettings stream_;
     ChangeCallback on_change_;

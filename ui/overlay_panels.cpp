@@ -14,6 +14,8 @@ namespace {
 
 constexpr float k_card_height = 46.0f;
 constexpr float k_card_rounding = 10.0f;
+// The graph's points at most: two seconds at 120 fps.
+constexpr size_t k_graph_points = 240;
 
 ImU32 colour(const Rgba& c) { return ImGui::GetColorU32(ImVec4(c.r, c.g, c.b, c.a)); }
 ImVec4 vec(const Rgba& c) { return ImVec4(c.r, c.g, c.b, c.a); }
@@ -65,6 +67,53 @@ void fps_and_latency_cards(const PanelValues& values, const char* fps_label, int
     }
 }
 
+// Both series scaled alike; a picture's whole time and its decode share
+// the card, with a faint mark at one frame of 60 fps for reference.
+void frame_time_graph(const PanelValues& values, float width) {
+    constexpr float k_height = 78.0f;
+    constexpr float k_plot_top = 38.0f;
+    constexpr float k_frame_ms = 1000.0f / 60.0f;
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImVec2 top_left = ImGui::GetCursorScreenPos();
+    const ImVec2 bottom_right(top_left.x + width, top_left.y + k_height);
+    draw->AddRectFilled(top_left, bottom_right, colour(palette::card), k_card_rounding);
+    draw->AddRect(top_left, bottom_right, colour(palette::light_blue.with_alpha(0.2f)), k_card_rounding, 0, 1.0f);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 6.0f), colour(palette::grey.with_alpha(0.8f)),
+                  "Frame time (2 s)");
+    char text[64];
+    const float total = values.total_history_ms.empty() ? 0.0f : values.total_history_ms.back();
+    const float decode = values.decode_history_ms.empty() ? 0.0f : values.decode_history_ms.back();
+    std::snprintf(text, sizeof text, "%.1f ms", total);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 20.0f), colour(palette::light_blue), text);
+    const float decode_x = top_left.x + 10.0f + ImGui::CalcTextSize(text).x + 10.0f;
+    std::snprintf(text, sizeof text, "decode %.1f ms", decode);
+    draw->AddText(ImVec2(decode_x, top_left.y + 20.0f), colour(palette::violet), text);
+
+    float scale_ms = k_frame_ms * 1.5f;
+    for (float ms : values.total_history_ms) scale_ms = ms * 1.1f > scale_ms ? ms * 1.1f : scale_ms;
+    const float left = top_left.x + 8.0f;
+    const float plot_width = width - 16.0f;
+    const float bottom = bottom_right.y - 6.0f;
+    const float plot_height = bottom - (top_left.y + k_plot_top);
+    const auto y_of = [&](float ms) { return bottom - plot_height * (ms < 0.0f ? 0.0f : ms) / scale_ms; };
+    draw->AddLine(ImVec2(left, y_of(k_frame_ms)), ImVec2(left + plot_width, y_of(k_frame_ms)),
+                  colour(palette::grey.with_alpha(0.5f)), 1.0f);
+    const auto series = [&](std::span<const float> ms, const Rgba& line) {
+        if (ms.size() < 2) return;
+        ImVec2 points[k_graph_points];
+        const size_t count = ms.size() < k_graph_points ? ms.size() : k_graph_points;
+        const size_t first = ms.size() - count;
+        for (size_t i = 0; i < count; ++i) {
+            points[i] = ImVec2(left + plot_width * static_cast<float>(i) / static_cast<float>(count - 1),
+                               y_of(ms[first + i]));
+        }
+        draw->AddPolyline(points, static_cast<int>(count), colour(line), ImDrawFlags_None, 1.5f);
+    };
+    series(values.total_history_ms, palette::light_blue);
+    series(values.decode_history_ms, palette::violet);
+    ImGui::Dummy(ImVec2(width, k_height));
+}
+
 }  // namespace
 
 void draw_information_panel(const PanelValues& values) {
@@ -94,6 +143,7 @@ void draw_information_panel(const PanelValues& values) {
     stat_card("Cost", text, palette::cyan, half);
 
     fps_and_latency_cards(values, "FPS", 3);
+    frame_time_graph(values, ImGui::GetContentRegionAvail().x);
 
     // What arrives beside what was asked for: a starved or capped link shows.
     std::snprintf(text, sizeof text, "%d / %d kbps", values.measured_kbps, values.bitrate_kbps);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "ui/streaming_change.h"
@@ -21,6 +22,9 @@ struct PanelValues {
     std::string_view codec_name;
     int32_t measured_kbps = 0;  // received during the last second
     float decode_ms = 0.0f;
+    // Presented pictures of the last two seconds, oldest first, in ms.
+    std::span<const float> decode_history_ms{};
+    std::span<const float> total_history_ms{};  // last packet to present
 };
 
 void draw_information_panel(const PanelValues& values);

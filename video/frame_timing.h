@@ -1,5 +1,5 @@
 // Where the time of one frame goes between its last datagram and the
-// picture on screen; collected only when a sink is installed (benchmarks).
+// picture on screen; collected only when a sink is installed (benchmarks, the frame trace).
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,8 @@ struct FrameTiming {
     int64_t last_packet_us = 0;   // the datagram that completed the frame reached the handler
     int64_t queued_us = 0;        // handed to the video thread
     int64_t dequeued_us = 0;      // the video thread took it up
-    int64_t decoded_us = 0;
+    int64_t decode_start_us = 0;  // handed to the decoder
+    int64_t decoded_us = 0;       // the decoder returned
     int64_t drawn_us = 0;         // picture drawn and the overlay over it; 0 when not drawn
     int64_t presented_us = 0;     // 0 when no picture was presented
 };

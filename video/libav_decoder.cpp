@@ -4,6 +4,7 @@
 #include <spdlog/spdlog.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -102,7 +103,26 @@ void LibavDecoder::PacketFree::operator()(AVPacket* p) const { av_packet_free(&p
 void LibavDecoder::BufferFree::operator()(AVBufferRef* p) const { av_buffer_unref(&p); }
 void LibavDecoder::SwsFree::operator()(SwsContext* p) const { sws_freeContext(p); }
 
-LibavDecoder::LibavDecoder() : LibavDecoder(Options{}) {}
+namespace {
+
+int slice_threads_from_environment() {
+    const char* text = std::getenv("NUBORA_DECODER_THREADS");
+    if (!text || !*text) return 0;
+    const int threads = std::atoi(text);
+    if (threads < 1 || threads > 16) {
+        spdlog::warn("LibavDecoder: ignoring NUBORA_DECODER_THREADS='{}' (expected 1..16)", text);
+        return 0;
+    }
+    return threads;
+}
+
+}  // namespace
+
+LibavDecoder::LibavDecoder()
+    : LibavDecoder(Options{.try_hardware = true,
+                           .render_node = {},
+                           .clock = {},
+                           .slice_threads = slice_threads_from_environment()}) {}
 
 LibavDecoder::LibavDecoder(Options options) : options_(std::move(options)) { route_libav_logs(); }
 
@@ -170,7 +190,7 @@ bool LibavDecoder::initialize(VideoCodec codec, uint32_t width, uint32_t height)
     // Frame threads add a picture of delay per thread; slice threads add none.
     ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
     ctx->thread_type = FF_THREAD_SLICE;
-    ctx->thread_count = 0;
+    ctx->thread_count = options_.slice_threads;
     ctx->width = static_cast<int>(width);
     ctx->height = static_cast<int>(height);
     ctx->get_format = pick_format;

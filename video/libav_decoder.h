@@ -31,6 +31,10 @@ public:
         std::string render_node;
         // Monotonic microseconds; nb::now_us when empty.
         std::function<int64_t()> clock;
+        // Slice threads of the software decoder; 0 lets libavcodec choose
+        // (one per core, plus one). NUBORA_DECODER_THREADS overrides the
+        // default for latency measurements.
+        int slice_threads = 0;
     };
 
     static constexpr int k_pool_size = 4;

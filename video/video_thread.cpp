@@ -12,6 +12,7 @@
 
 #include "common/clock.h"
 #include "common/logging.h"
+#include "common/thread_name.h"
 
 namespace nb {
 
@@ -19,7 +20,10 @@ VideoThread::VideoThread(std::unique_ptr<IRenderer> renderer, std::unique_ptr<IV
     : renderer_(std::move(renderer)),
       decoder_(std::move(decoder)),
       hooks_(std::move(hooks)),
-      requester_(KeyFrameRequester::Hooks{hooks_.request_key_frame, hooks_.rtt_ms, {}}) {}
+      requester_(KeyFrameRequester::Hooks{hooks_.request_key_frame, hooks_.rtt_ms, {}}) {
+    decode_history_ms_.reserve(FrameTimeHistory::k_capacity);
+    total_history_ms_.reserve(FrameTimeHistory::k_capacity);
+}
 
 VideoThread::~VideoThread() { stop(); }
 
@@ -66,6 +70,7 @@ bool VideoThread::set_up(SDL_Window* window, VideoCodec codec, uint32_t width, u
 }
 
 void VideoThread::body() {
+    name_this_thread("nb-video");
     spdlog::debug("VideoThread: started");
     try {
         loop();
@@ -245,10 +250,11 @@ void VideoThread::handle(Queued& queued) {
                        .dequeued_us = now_us()};
     bytes_window_.add(timing.dequeued_us, static_cast<int64_t>(frame.access_unit.size()));
     if (!requester_.admit(frame.frame_id, frame.key)) return;
+    timing.decode_start_us = now_us();
     const DecodedFrame decoded =
         decoder_->decode(frame.access_unit.data(), frame.access_unit.size(), frame.frame_id, frame.key);
     timing.decoded_us = now_us();
-    decode_window_.add(timing.decoded_us, timing.decoded_us - timing.dequeued_us);
+    decode_window_.add(timing.decoded_us, timing.decoded_us - timing.decode_start_us);
     if (decoded.picture) {
         decoded_.fetch_add(1, std::memory_order_relaxed);
         if (hooks_.picture_decoded) hooks_.picture_decoded();
@@ -279,6 +285,8 @@ void VideoThread::present(const Picture& picture, FrameTiming& timing) {
     renderer_->present();
     timing.presented_us = now_us();
     last_present_us_.store(timing.presented_us, std::memory_order_relaxed);
+    frame_times_.add(timing.presented_us, static_cast<float>(timing.decoded_us - timing.decode_start_us) / 1000.0f,
+                     static_cast<float>(timing.presented_us - timing.last_packet_us) / 1000.0f);
 }
 
 int64_t VideoThread::next_refresh_us() const {
@@ -309,6 +317,9 @@ VideoFigures VideoThread::figures() {
     figures.presented = presented_.load(std::memory_order_relaxed);
     figures.decoded = decoded_.load(std::memory_order_relaxed);
     figures.skipped = skipped_.load(std::memory_order_relaxed);
+    frame_times_.recent(now, decode_history_ms_, total_history_ms_);
+    figures.decode_history_ms = decode_history_ms_;
+    figures.total_history_ms = total_history_ms_;
     return figures;
 }
 

@@ -12,11 +12,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "common/connection_params.h"
 #include "net/completed_frame.h"
+#include "video/frame_time_history.h"
 #include "video/frame_timing.h"
 #include "video/key_frame_requester.h"
 #include "video/recent_window.h"
@@ -35,6 +37,11 @@ struct VideoFigures {
     uint64_t presented = 0;      // since the start of the stream
     uint64_t decoded = 0;
     uint64_t skipped = 0;
+    // Each picture presented during the last two seconds, oldest first: its
+    // decode time and the time from its last packet to the present, in ms.
+    // Valid during the draw call only.
+    std::span<const float> decode_history_ms{};
+    std::span<const float> total_history_ms{};
 };
 
 class VideoThread {
@@ -55,7 +62,7 @@ public:
         std::function<void()> request_key_frame;  // one "request_idr" on the control channel
         std::function<float()> rtt_ms;            // latest round trip, for the request spacing
         std::function<void()> picture_decoded;    // counted by the statistics
-        IFrameTimingSink* timing_sink = nullptr;  // benchmarks only
+        IFrameTimingSink* timing_sink = nullptr;  // benchmarks and the frame trace
     };
     using OverlayDraw = std::function<void(const VideoFigures&)>;
     using Task = std::function<void(IRenderer&)>;
@@ -134,6 +141,9 @@ private:
     RecentWindow presented_window_;
     RecentWindow decode_window_;  // decode time, µs
     RecentWindow bytes_window_;   // access-unit bytes
+    FrameTimeHistory frame_times_;
+    std::vector<float> decode_history_ms_;  // frame_times_ as figures() last read it
+    std::vector<float> total_history_ms_;
 
     std::atomic<uint64_t> received_{0};
     std::atomic<uint64_t> presented_{0};

@@ -5,6 +5,7 @@
 #include <sodium.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -27,8 +28,8 @@ constexpr uint8_t k_repair_per_frame = 8;
 
 std::vector<uint8_t> bench_key() { return std::vector<uint8_t>(32, 0x5A); }
 
-std::vector<uint8_t> frame_bytes(uint32_t frame_id) {
-    std::vector<uint8_t> au(size_t{k_packets_per_frame} * k_video_block_bytes);
+std::vector<uint8_t> frame_bytes(uint32_t frame_id, uint16_t packets = k_packets_per_frame) {
+    std::vector<uint8_t> au(size_t{packets} * k_video_block_bytes);
     std::mt19937 rng(frame_id);
     for (auto& b : au) b = static_cast<uint8_t>(rng());
     return au;
@@ -36,26 +37,29 @@ std::vector<uint8_t> frame_bytes(uint32_t frame_id) {
 
 struct Stream {
     std::vector<std::vector<uint8_t>> datagrams;
+    uint32_t frames = 0;
     uint32_t frames_with_loss = 0;  // frames that lost at least one data packet
 };
 
 // Full-size datagrams (1178 bytes of ciphertext) of k_frames frames, each
 // frame's data packets optionally followed by repair packets, with losses.
-Stream make_stream(double loss, uint8_t repair_per_frame) {
+Stream make_stream(double loss, uint8_t repair_per_frame, uint16_t packets = k_packets_per_frame,
+                   uint32_t frames = k_frames) {
     MediaEncryption sealer;
     sealer.set_key(bench_key());
     std::mt19937 rng(1234);
     std::uniform_real_distribution<double> coin(0.0, 1.0);
     Stream stream;
+    stream.frames = frames;
     auto& out = stream.datagrams;
-    for (uint32_t f = 1; f <= k_frames; ++f) {
-        const auto au = frame_bytes(f);
+    for (uint32_t f = 1; f <= frames; ++f) {
+        const auto au = frame_bytes(f, packets);
         MediaHeader h;
         h.frame_id = f;
-        h.packet_count = k_packets_per_frame;
+        h.packet_count = packets;
         h.flags = f % 60 == 1 ? k_media_flag_key_frame : 0;
         bool lost_any = false;
-        for (uint16_t i = 0; i < k_packets_per_frame; ++i) {
+        for (uint16_t i = 0; i < packets; ++i) {
             h.packet_index = i;
             if (coin(rng) >= loss) {
                 out.push_back(sealer.seal(h, std::span(au).subspan(i * k_video_block_bytes, k_video_block_bytes)));
@@ -71,7 +75,7 @@ Stream make_stream(double loss, uint8_t repair_per_frame) {
         h.packet_index = 0;
         for (uint8_t r = 0; r < repair_per_frame; ++r) {
             uint32_t written = 0;
-            wirehair_encode(encoder, k_packets_per_frame + r, block.data(), k_video_block_bytes, &written);
+            wirehair_encode(encoder, packets + r, block.data(), k_video_block_bytes, &written);
             h.fec_index = r;
             if (coin(rng) >= loss) out.push_back(sealer.seal(h, block));
         }
@@ -145,7 +149,7 @@ void run_handler(benchmark::State& state, const Stream& source) {
         static_cast<double>(nb::bench::allocations() - allocations_before - untimed_allocations) / datagrams;
     state.counters["frames_per_datagram"] = static_cast<double>(frames) / datagrams;
     // Share of delivered frames that could only be completed by a repair.
-    state.counters["repaired_share"] = static_cast<double>(source.frames_with_loss) / k_frames;
+    state.counters["repaired_share"] = static_cast<double>(source.frames_with_loss) / source.frames;
 }
 
 void BM_VideoHandler(benchmark::State& state) {
@@ -170,6 +174,31 @@ void BM_VideoHandlerWithRepairPackets(benchmark::State& state) {
     run_handler(state, stream);
 }
 BENCHMARK(BM_VideoHandlerWithRepairPackets);
+
+// Scaling with the frame's size: N data packets per frame, about 20,000
+// datagrams in all. The lossy variant loses 5 % of every datagram and sends
+// 10 % repair packets (at most 255, as the header's index allows).
+Stream scaling_stream(uint16_t packets, double loss) {
+    const auto frames = std::max<uint32_t>(4, 20'000u / packets);
+    const auto repair = static_cast<uint8_t>(loss > 0.0 ? std::min(255, packets / 10 + 4) : 0);
+    return make_stream(loss, repair, packets, frames);
+}
+
+void run_scaling(benchmark::State& state, double loss) {
+    static Quiet quiet;
+    const auto stream = scaling_stream(static_cast<uint16_t>(state.range(0)), loss);
+    run_handler(state, stream);
+    const double frames_per_datagram = static_cast<double>(stream.frames) / static_cast<double>(stream.datagrams.size());
+    state.counters["us_per_frame"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * frames_per_datagram * 1e-6,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_FrameAssembly(benchmark::State& state) { run_scaling(state, 0.0); }
+BENCHMARK(BM_FrameAssembly)->Arg(10)->Arg(54)->Arg(300)->Arg(1000)->Arg(4096);
+
+void BM_FrameAssemblyLossy(benchmark::State& state) { run_scaling(state, 0.05); }
+BENCHMARK(BM_FrameAssemblyLossy)->Arg(10)->Arg(54)->Arg(300)->Arg(1000)->Arg(4096);
 
 // One repair on its own: a 54-packet frame with `missing` data packets lost
 // and as many repair packets held.

@@ -73,7 +73,7 @@ void BM_Decode(benchmark::State& state) {
         state.SkipWithError("encoder unavailable");
         return;
     }
-    LibavDecoder decoder(LibavDecoder::Options{.try_hardware = false, .render_node = {}, .clock = {}});
+    LibavDecoder decoder(LibavDecoder::Options{.try_hardware = false, .render_node = {}, .clock = {}, .slice_threads = 0});
     decoder.initialize(codec, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
     size_t i = 0;
     size_t bytes = 0;
@@ -104,7 +104,7 @@ void decode_args(benchmark::internal::Benchmark* b) {
 struct Presentation {
     SDL_Window* window = nullptr;
     GlRenderer renderer;
-    LibavDecoder decoder{LibavDecoder::Options{.try_hardware = false, .render_node = {}, .clock = {}}};
+    LibavDecoder decoder{LibavDecoder::Options{.try_hardware = false, .render_node = {}, .clock = {}, .slice_threads = 0}};
     const Picture* picture = nullptr;
     PFNGLFINISHPROC finish = nullptr;
 

@@ -146,7 +146,7 @@ protected:
 
 TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgentOnce) {
     StreamSession session = make_session("nubora-e2e-overlay");
-    ASSERT_TRUE(session.start()) << session.client().output();
+    ASSERT_TRUE(session.start()) << session.outputs();
     ASSERT_FALSE(session.window_id().empty());
     const auto playing = wait_for_shot(session, "playing", [](const RgbImage& shot) {
         return shot.width == k_width && count_near(shot, {0, 0, k_width, k_height}, {0, 0, 0}, 10) <
@@ -248,7 +248,7 @@ TEST_F(OverlayEndToEnd, FrozenStreamStillRedrawsThePanel) {
     std::string withheld;
     for (int id = 60; id < 6000; ++id) withheld += (withheld.empty() ? "" : ",") + std::to_string(id);
     StreamSession session = make_session("nubora-e2e-overlay-frozen", {"--withhold-frames", withheld});
-    ASSERT_TRUE(session.start()) << session.client().output();
+    ASSERT_TRUE(session.start()) << session.outputs();
     ASSERT_FALSE(session.window_id().empty());
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (session.agent_events("frame_sent").size() < 90 && std::chrono::steady_clock::now() < deadline) {

@@ -150,6 +150,36 @@ TEST_F(OverlayRenderTest, PanelPaintsAtItsCornerOnlyWhileShown) {
     EXPECT_TRUE(near(at(shown, 400, 120), {0, 0, 0}, 2)) << "nothing right of the panel";
 }
 
+TEST_F(OverlayRenderTest, FrameTimeGraphDrawsTotalAndDecodeLines) {
+    overlay_.toggle(OverlayMode::information);
+    settle();
+    const auto without = frame();
+
+    // Two seconds at 60 fps: totals of 8 to 24 ms, decodes of 2 to 6 ms.
+    std::vector<float> total(120);
+    std::vector<float> decode(120);
+    for (size_t i = 0; i < total.size(); ++i) {
+        total[i] = 8.0f + static_cast<float>(i % 17);
+        decode[i] = total[i] / 4.0f;
+    }
+    stats_.total_history_ms = total;
+    stats_.decode_history_ms = decode;
+    settle();
+    const auto with = frame();
+    // Pixels of the panel's column close to a colour.
+    const auto count_near = [](const std::vector<uint8_t>& rows, Rgb colour, int tolerance) {
+        size_t n = 0;
+        for (int y = 16; y < static_cast<int>(k_height); ++y) {
+            for (int x = 16; x < 280; ++x) n += near(at(rows, x, y), colour, tolerance) ? 1 : 0;
+        }
+        return n;
+    };
+    constexpr Rgb light_blue{97, 165, 250};
+    constexpr Rgb violet{129, 64, 237};
+    EXPECT_GT(count_near(with, light_blue, 40), count_near(without, light_blue, 40) + 100) << "total line missing";
+    EXPECT_GT(count_near(with, violet, 40), count_near(without, violet, 40) + 100) << "decode line missing";
+}
+
 TEST_F(OverlayRenderTest, DraggedHandleStopsWithThePanel280PixelsFromTheRightBorder) {
     overlay_.toggle(OverlayMode::information);
     settle();
