@@ -1,6 +1,7 @@
 // What reaches the log from outside stays one readable line of bounded size.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "common/log_text.h"
@@ -13,6 +14,8 @@ struct Case {
     std::string input;
     std::string expected;
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class LogSafe : public testing::TestWithParam<Case> {};
 
