@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "common/log_text.h"
+
 namespace nb {
 
 namespace {
@@ -112,7 +114,7 @@ bool parse_connection_uri(std::string_view uri, ConnectionParams& params) {
         if (!video_text.empty()) {
             const auto video_port = parse_bounded_int(video_text, k_max_video_port);
             if (!video_port) {
-                spdlog::warn("parse_connection_uri: invalid video port '{}'", video_text);
+                spdlog::warn("parse_connection_uri: invalid video port '{}'", log_safe(video_text));
                 return false;
             }
             port_text = std::to_string(*video_port + k_control_port_offset);
@@ -121,7 +123,7 @@ bool parse_connection_uri(std::string_view uri, ConnectionParams& params) {
     if (!port_text.empty()) {
         const auto port = parse_bounded_int(port_text, k_max_port);
         if (!port) {
-            spdlog::warn("parse_connection_uri: invalid port '{}'", port_text);
+            spdlog::warn("parse_connection_uri: invalid port '{}'", log_safe(port_text));
             return false;
         }
         params.port = static_cast<uint16_t>(*port);
@@ -133,7 +135,7 @@ bool parse_connection_uri(std::string_view uri, ConnectionParams& params) {
     if (!fps_text.empty()) {
         const auto fps = parse_bounded_int(fps_text, k_max_fps);
         if (!fps) {
-            spdlog::warn("parse_connection_uri: invalid fps '{}'", fps_text);
+            spdlog::warn("parse_connection_uri: invalid fps '{}'", log_safe(fps_text));
             return false;
         }
         params.fps = static_cast<int32_t>(*fps);
@@ -142,7 +144,7 @@ bool parse_connection_uri(std::string_view uri, ConnectionParams& params) {
     if (!bitrate_text.empty()) {
         const auto bitrate = parse_bounded_int(bitrate_text, k_max_bitrate);
         if (!bitrate) {
-            spdlog::warn("parse_connection_uri: invalid bitrate '{}'", bitrate_text);
+            spdlog::warn("parse_connection_uri: invalid bitrate '{}'", log_safe(bitrate_text));
             return false;
         }
         params.bitrate = static_cast<int32_t>(*bitrate);

@@ -9,6 +9,7 @@
 
 #include "app/shutdown_signal.h"
 #include "app/window_status.h"
+#include "common/log_text.h"
 #include "session/launcher.h"
 #include "ui/status_card.h"
 
@@ -49,7 +50,7 @@ ConnectAttempt::Result ConnectAttempt::run(const ConnectionParams& params) {
         try {
             connected = launcher_.tcp_handshake(params);
         } catch (const std::exception& e) {
-            spdlog::critical("Connect thread exception: {}", e.what());
+            spdlog::critical("Connect thread exception: {}", log_safe(e.what()));
         } catch (...) {
             spdlog::critical("Connect thread: unknown exception");
         }

@@ -3,6 +3,7 @@
 #include <spdlog/spdlog.h>
 
 #include "app/shutdown_signal.h"
+#include "common/log_text.h"
 #include "session/launcher.h"
 #include "ui/overlay_imgui.h"
 #include "video/video_thread.h"
@@ -160,7 +161,7 @@ void run_event_loop(SDL_Window* window, Launcher& launcher, ui::OverlayImGui* ov
     try {
         EventLoop(window, launcher, overlay).run();
     } catch (const std::exception& e) {
-        spdlog::critical("Event loop exception: {}", e.what());
+        spdlog::critical("Event loop exception: {}", log_safe(e.what()));
     } catch (...) {
         spdlog::critical("Event loop: unknown exception");
     }

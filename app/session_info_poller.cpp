@@ -3,6 +3,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "common/log_text.h"
 #include "ui/rest_client.h"
 
 namespace nb {
@@ -22,7 +23,7 @@ bool SessionInfoPoller::start(BackendAccess access, std::function<bool()> sessio
     }
     access_ = std::move(access);
     session_running_ = std::move(session_running);
-    spdlog::info("SessionInfoPoller: polling {} every {} ms", access_.backend, interval_.count());
+    spdlog::info("SessionInfoPoller: polling {} every {} ms", log_safe(access_.backend), interval_.count());
     thread_ = std::thread([this] { run(); });
     return true;
 }
@@ -66,7 +67,7 @@ void SessionInfoPoller::run() {
             wake_.wait_for(lock, interval_, [this] { return stop_requested_; });
         }
     } catch (const std::exception& e) {
-        spdlog::error("SessionInfoPoller: exception: {}", e.what());
+        spdlog::error("SessionInfoPoller: exception: {}", log_safe(e.what()));
     } catch (...) {
         spdlog::error("SessionInfoPoller: unknown exception");
     }
@@ -93,8 +94,8 @@ void SessionInfoPoller::poll_once() {
     // fill the log every two seconds.
     const bool failing = !session.ok && !profile.ok;
     if (failing && !failing_) {
-        spdlog::warn("SessionInfoPoller: backend gave no session info (session: {}; profile: {})", session.error,
-                     profile.error);
+        spdlog::warn("SessionInfoPoller: backend gave no session info (session: {}; profile: {})",
+                     log_safe(session.error), log_safe(profile.error));
     } else if (!failing && failing_) {
         spdlog::info("SessionInfoPoller: backend answering again");
     }

@@ -19,6 +19,7 @@
 #include "app/shutdown_signal.h"
 #include "app/url_scheme_registration.h"
 #include "app/window_status.h"
+#include "common/log_text.h"
 #include "common/logging.h"
 #include "input/input_capture.h"
 #include "input/input_window_context.h"
@@ -126,7 +127,7 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
         try {
             launcher->run();
         } catch (const std::exception& e) {
-            spdlog::critical("Pipeline thread exception: {}", e.what());
+            spdlog::critical("Pipeline thread exception: {}", log_safe(e.what()));
         } catch (...) {
             spdlog::critical("Pipeline thread: unknown exception");
         }
@@ -196,7 +197,7 @@ int run_client(int argc, char** argv) {
     launcher_window.set_shutdown_check(shutdown_requested);
     if (const char* saas = std::getenv("NB_SAAS_URL"); saas && *saas) {
         launcher_window.set_backend_host(saas);
-        spdlog::info("SaaS URL from NB_SAAS_URL: {}", saas);
+        spdlog::info("SaaS URL from NB_SAAS_URL: {}", log_safe(saas));
     }
     if (!pending_deep_link.empty()) {
         spdlog::info("URI launch detected — pre-loading for auto-connect");
@@ -223,7 +224,7 @@ int run_client(int argc, char** argv) {
             active = result.params;
             backend = {result.backend, result.api_token, result.use_https};
         }
-        spdlog::info("Connecting to {}:{} ({}x{} @{}fps, codec={}, bitrate={}kbps)", active.host, active.port,
+        spdlog::info("Connecting to {}:{} ({}x{} @{}fps, codec={}, bitrate={}kbps)", log_safe(active.host), active.port,
                      active.width, active.height, active.fps, codec_name(active.codec), active.bitrate);
         const StreamOutcome outcome = run_stream(active, backend);
         if (outcome == StreamOutcome::fatal) return 1;

@@ -17,6 +17,7 @@
 #include <spdlog/spdlog.h>
 
 #include "app/url_scheme_registration_text.h"
+#include "common/log_text.h"
 #include "ui/staged_file.h"
 
 extern char** environ;
@@ -87,10 +88,11 @@ fs::path choose_target(const fs::path& running, const fs::path& data_home) {
     if (same_file(running, installed)) return installed;
     std::string error;
     if (!refresh_installed_copy(installed, error)) {
-        spdlog::warn("register_url_scheme: failed to refresh installed copy at {} ({})", installed.string(), error);
+        spdlog::warn("register_url_scheme: failed to refresh installed copy at {} ({})", log_safe(installed.string()),
+                     log_safe(error));
         return running;
     }
-    spdlog::info("register_url_scheme: refreshed installed copy at {}", installed.string());
+    spdlog::info("register_url_scheme: refreshed installed copy at {}", log_safe(installed.string()));
     return installed;
 }
 
@@ -114,19 +116,20 @@ bool set_default_handler(const fs::path& config_home) {
         // Never replace a list that could not be read: the user's other
         // handlers would be lost with it.
         if (!existing) {
-            spdlog::warn("register_url_scheme: cannot read {}; default handler not set ({})", list.string(), error);
+            spdlog::warn("register_url_scheme: cannot read {}; default handler not set ({})",
+                         log_safe(list.string()), log_safe(error));
             return false;
         }
         text = *existing;
         mode = info.st_mode & 07777;
     } else if (errno != ENOENT) {
-        spdlog::warn("register_url_scheme: cannot inspect {} ({})", list.string(), errno_message(errno));
+        spdlog::warn("register_url_scheme: cannot inspect {} ({})", log_safe(list.string()), errno_message(errno));
         return false;
     }
     const std::string updated = with_default_handler(text, k_scheme_mime_type, k_scheme_desktop_id);
     std::string error;
     if (!put_file(list, updated, mode, error)) {
-        spdlog::warn("register_url_scheme: could not write {} ({})", list.string(), error);
+        spdlog::warn("register_url_scheme: could not write {} ({})", log_safe(list.string()), log_safe(error));
         return false;
     }
     return true;
@@ -157,7 +160,7 @@ void refresh_desktop_database(const fs::path& applications) {
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        spdlog::warn("register_url_scheme: update-desktop-database {} failed (status {})", folder, status);
+        spdlog::warn("register_url_scheme: update-desktop-database {} failed (status {})", log_safe(folder), status);
     }
 }
 
@@ -180,19 +183,20 @@ void register_url_scheme(const ui::EnvLookup& env) {
     const fs::path target = choose_target(running, data_home);
     const auto entry = scheme_desktop_entry(target.string());
     if (!entry) {
-        spdlog::warn("register_url_scheme: a desktop entry cannot name {}", target.string());
+        spdlog::warn("register_url_scheme: a desktop entry cannot name {}", log_safe(target.string()));
         return;
     }
     const fs::path applications = data_home / "applications";
     const fs::path entry_path = applications / k_scheme_desktop_id;
     std::string write_error;
     if (!put_file(entry_path, *entry, 0644, write_error)) {
-        spdlog::warn("register_url_scheme: could not write {} ({})", entry_path.string(), write_error);
+        spdlog::warn("register_url_scheme: could not write {} ({})", log_safe(entry_path.string()),
+                     log_safe(write_error));
         return;
     }
     if (!set_default_handler(config_home)) return;
     refresh_desktop_database(applications);
-    spdlog::info("URL scheme nubora:// registered -> {}", target.string());
+    spdlog::info("URL scheme nubora:// registered -> {}", log_safe(target.string()));
 }
 
 }  // namespace nb

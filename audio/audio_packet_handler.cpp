@@ -8,8 +8,12 @@
 
 namespace nb {
 
-AudioPacketHandler::AudioPacketHandler(Decryption& decryption, IAudioDecoder& decoder, IAudioSink* sink)
-    : decryption_(decryption), decoder_(decoder), sink_(sink) {}
+AudioPacketHandler::AudioPacketHandler(Decryption& decryption, IAudioDecoder& decoder, IAudioSink* sink,
+                                       std::function<int64_t()> clock)
+    : decryption_(decryption),
+      decoder_(decoder),
+      sink_(sink),
+      decrypt_failure_log_(LogRateLimiter::k_default_period_us, std::move(clock)) {}
 
 DatagramHandler AudioPacketHandler::datagram_handler() {
     return [this](const uint8_t* data, size_t length, const asio::ip::udp::endpoint& from) {
@@ -32,9 +36,9 @@ void AudioPacketHandler::handle_datagram(const uint8_t* data, size_t length, con
     if (!decryption_.decrypt(data, data + k_media_header_bytes, ciphertext_length, plain.data(), ciphertext_length,
                              plain_length)) {
         const uint64_t total = decrypt_failures_.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (total <= 5 || total % 200 == 0) {
-            spdlog::warn("Audio decrypt failed (total={}, fid={}, len={})", total,
-                         MediaHeader::parse_unchecked(data).frame_id, ciphertext_length);
+        if (const uint64_t unsent = decrypt_failure_log_.count()) {
+            spdlog::warn("Audio decrypt failed (total={}, fid={}, len={}); {} since the last line", total,
+                         MediaHeader::parse_unchecked(data).frame_id, ciphertext_length, unsent);
         }
         return;
     }

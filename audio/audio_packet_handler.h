@@ -8,8 +8,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "audio/audio_interfaces.h"
+#include "common/log_rate_limiter.h"
 #include "net/decryption.h"
 #include "net/udp_receiver.h"
 
@@ -22,8 +24,10 @@ public:
     static constexpr size_t k_pcm_channels = 2;
 
     // All three must outlive the handler. `sink` may be null: the PCM is
-    // then decoded and discarded.
-    AudioPacketHandler(Decryption& decryption, IAudioDecoder& decoder, IAudioSink* sink);
+    // then decoded and discarded. `clock` (monotonic microseconds, now_us
+    // by default) paces the failure lines.
+    AudioPacketHandler(Decryption& decryption, IAudioDecoder& decoder, IAudioSink* sink,
+                       std::function<int64_t()> clock = {});
     AudioPacketHandler(const AudioPacketHandler&) = delete;
     AudioPacketHandler& operator=(const AudioPacketHandler&) = delete;
 
@@ -38,6 +42,7 @@ private:
     IAudioDecoder& decoder_;
     IAudioSink* sink_;
     std::atomic<uint64_t> decrypt_failures_{0};
+    LogRateLimiter decrypt_failure_log_;  // one line a second under a flood
 };
 
 }  // namespace nb

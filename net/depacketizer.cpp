@@ -28,7 +28,10 @@ std::array<uint8_t, k_decrypt_buffer_bytes>& decrypt_buffer() {
 }  // namespace
 
 Depacketizer::Depacketizer(Decryption& decryption, std::function<int64_t()> clock, FecCodecApi fec)
-    : decryption_(decryption), clock_(clock ? std::move(clock) : std::function<int64_t()>(now_us)), fec_(fec) {
+    : decryption_(decryption),
+      clock_(clock ? std::move(clock) : std::function<int64_t()>(now_us)),
+      fec_(fec),
+      decrypt_failure_log_(LogRateLimiter::k_default_period_us, clock_) {
     if (wirehair_init() != Wirehair_Success) {
         spdlog::warn("Depacketizer: wirehair_init failed — FEC repair disabled");
     }
@@ -61,9 +64,9 @@ void Depacketizer::handle_datagram(const uint8_t* data, size_t length, const asi
     if (!decryption_.decrypt(data, data + k_media_header_bytes, ciphertext_length, plain.data(), plain.size(),
                              plain_length)) {
         const uint64_t total = decrypt_failures_.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (total <= 5 || total % 100 == 0) {
-            spdlog::warn("Depacketizer: decryption failed (total={}), frame={} pkt={}/{}", total, header.frame_id,
-                         header.packet_index, header.packet_count);
+        if (const uint64_t unsent = decrypt_failure_log_.count()) {
+            spdlog::warn("Depacketizer: decryption failed (total={}), frame={} pkt={}/{}; {} since the last line",
+                         total, header.frame_id, header.packet_index, header.packet_count, unsent);
         }
         return;
     }

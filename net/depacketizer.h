@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/log_rate_limiter.h"
 #include "net/completed_frame.h"
 #include "net/decryption.h"
 #include "net/frame_repair.h"
@@ -86,6 +87,9 @@ private:
     bool has_baseline_ = false;
 
     std::atomic<uint64_t> decrypt_failures_{0};
+    // Forged datagrams fail as fast as anyone can send them; one line a
+    // second says how many.
+    LogRateLimiter decrypt_failure_log_;
 };
 
 }  // namespace nb

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include "common/log_text.h"
+
 namespace nb {
 
 namespace {
@@ -40,16 +42,16 @@ bool InputSender::connect(const std::string& host) {
         asio::error_code ec;
         if (host.empty()) {
             // The resolver would answer with the local host, never the agent.
-            spdlog::error("InputSender: resolve {}:{} failed: {}", host, remote_port_, "empty host name");
+            spdlog::error("InputSender: resolve {}:{} failed: {}", log_safe(host), remote_port_, "empty host name");
             return false;
         }
         const auto results = resolver.resolve(asio::ip::udp::v4(), host, std::to_string(remote_port_), ec);
         if (ec) {
-            spdlog::error("InputSender: resolve {}:{} failed: {}", host, remote_port_, ec.message());
+            spdlog::error("InputSender: resolve {}:{} failed: {}", log_safe(host), remote_port_, ec.message());
             return false;
         }
         if (results.empty()) {
-            spdlog::error("InputSender: resolve {}:{} failed: {}", host, remote_port_, "no endpoints");
+            spdlog::error("InputSender: resolve {}:{} failed: {}", log_safe(host), remote_port_, "no endpoints");
             return false;
         }
         remote_ = results.begin()->endpoint();
@@ -63,7 +65,7 @@ bool InputSender::connect(const std::string& host) {
         }
         if (ec) throw asio::system_error(ec, "non_blocking");
         running_.store(true);
-        spdlog::info("InputSender: connected to {}:{} (DSCP=CS7)", host, remote_port_);
+        spdlog::info("InputSender: connected to {}:{} (DSCP=CS7)", log_safe(host), remote_port_);
         return true;
     } catch (const std::exception& e) {
         spdlog::error("InputSender: connect failed: {}", e.what());

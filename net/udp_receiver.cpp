@@ -1,11 +1,18 @@
-// Receive loop over two alternating slots and the probe timer, both on the
-// session's I/O threads.
+// Receive loop that takes whatever the socket holds in batches, and the probe
+// timer, both on the session's I/O threads.
 
 #include "net/udp_receiver.h"
 
 #include <spdlog/spdlog.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <cstring>
+#include <system_error>
+
+#include "common/log_text.h"
 
 namespace nb {
 
@@ -29,12 +36,18 @@ UdpReceiver::UdpReceiver(Passkey, asio::io_context& io, uint16_t port, ProbeTimi
     local_port_ = socket_.local_endpoint().port();
 
     // Linux doubles the request for its bookkeeping and caps it at
-    // net.core.rmem_max, so what we got may differ from what we asked for.
+    // net.core.rmem_max, so what we got may be far less than we asked for:
+    // worth knowing when a flood makes the kernel drop packets.
     asio::socket_base::receive_buffer_size granted;
     socket_.get_option(granted, ec);
     if (!ec) {
-        spdlog::debug("UdpReceiver: receive buffer {} bytes granted on port {} (asked {})", granted.value(),
-                      local_port_, k_receive_buffer_bytes);
+        receive_buffer_bytes_ = granted.value();
+        spdlog::info("UdpReceiver: receive buffer {} KiB asked, {} KiB granted on port {}",
+                     k_receive_buffer_bytes / 1024, granted.value() / 1024, local_port_);
+        if (granted.value() < k_receive_buffer_bytes) {
+            spdlog::info("UdpReceiver: raise net.core.rmem_max to at least {} for a larger buffer",
+                         k_receive_buffer_bytes);
+        }
     }
     // No counterpart of a connection-reset switch is needed: an unconnected
     // UDP socket on Linux gets no ICMP-induced receive errors.
@@ -69,7 +82,7 @@ void UdpReceiver::start_probe(const std::string& host, uint16_t port) {
         asio::ip::udp::resolver::results_type results;
         if (!host.empty()) results = resolver.resolve(asio::ip::udp::v4(), host, std::to_string(port), ec);
         if (ec || results.empty()) {
-            spdlog::warn("UdpReceiver: probe resolve failed for {}:{} — {}", host, port,
+            spdlog::warn("UdpReceiver: probe resolve failed for {}:{} — {}", log_safe(host), port,
                          ec ? ec.message() : std::string(host.empty() ? "empty host name" : "no endpoints"));
             return;
         }
@@ -80,12 +93,12 @@ void UdpReceiver::start_probe(const std::string& host, uint16_t port) {
         std::lock_guard lock(socket_mutex_);
         if (probe_timer_) probe_timer_->cancel();
         probe_timer_ = timer;
-        spdlog::info("UdpReceiver: starting probe loop → {}:{} every {}ms", host, port, probe_interval_ms_);
+        spdlog::info("UdpReceiver: starting probe loop → {}:{} every {}ms", log_safe(host), port, probe_interval_ms_);
         socket_.send_to(asio::buffer(probe_.data(), probe_length_), probe_target_, 0, ec);
         if (ec) {
             spdlog::warn("UdpReceiver: first probe send failed: {}", ec.message());
         } else {
-            spdlog::info("UdpReceiver: sent hole-punch probe → {}:{}", host, port);
+            spdlog::info("UdpReceiver: sent hole-punch probe → {}:{}", log_safe(host), port);
         }
         arm_probe_timer(timer, probe_interval_ms_);
     } catch (const std::exception& e) {
@@ -124,55 +137,107 @@ void UdpReceiver::start() {
     arm_receive();
 }
 
+namespace {
+
+// One batch of receive slots per I/O thread: a batch is filled and handled
+// on the thread that woke up, so no other thread ever touches it and
+// nothing needs copying before the next wait is armed.
+struct ReceiveBatch {
+    std::array<std::array<uint8_t, UdpReceiver::k_slot_bytes>, UdpReceiver::k_batch_datagrams> slots;
+    std::array<sockaddr_in, UdpReceiver::k_batch_datagrams> senders;
+    std::array<iovec, UdpReceiver::k_batch_datagrams> vectors;
+    std::array<mmsghdr, UdpReceiver::k_batch_datagrams> headers;
+
+    ReceiveBatch() {
+        for (size_t i = 0; i < UdpReceiver::k_batch_datagrams; ++i) {
+            vectors[i] = {slots[i].data(), slots[i].size()};
+            headers[i] = {};
+            headers[i].msg_hdr.msg_iov = &vectors[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+    }
+
+    // Takes what is queued on the socket without waiting: the count, or -1
+    // with errno set.
+    int receive(int fd) {
+        for (size_t i = 0; i < UdpReceiver::k_batch_datagrams; ++i) {
+            headers[i].msg_hdr.msg_name = &senders[i];
+            headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            headers[i].msg_hdr.msg_flags = 0;
+            headers[i].msg_len = 0;
+        }
+        return ::recvmmsg(fd, headers.data(), static_cast<unsigned>(headers.size()), MSG_DONTWAIT, nullptr);
+    }
+
+    asio::ip::udp::endpoint sender(size_t i) const {
+        return {asio::ip::address_v4(ntohl(senders[i].sin_addr.s_addr)), ntohs(senders[i].sin_port)};
+    }
+};
+
+}  // namespace
+
 // Called with socket_mutex_ held.
 void UdpReceiver::arm_receive() {
     if (!running_.load()) return;
-    const size_t slot = next_slot_;
-    socket_.async_receive_from(asio::buffer(slots_[slot]), senders_[slot],
-                               [self = shared_from_this(), slot](const asio::error_code& error, size_t length) {
-                                   self->on_receive(slot, error, length);
-                               });
+    socket_.async_wait(asio::ip::udp::socket::wait_read,
+                       [self = shared_from_this()](const asio::error_code& error) { self->on_readable(error); });
 }
 
-void UdpReceiver::on_receive(size_t slot, const asio::error_code& error, size_t length) {
-    // A stack copy lets the slot be reused by the very next receive while
-    // this datagram is still being handled, without a heap allocation.
-    std::array<uint8_t, k_slot_bytes> datagram;
-    asio::ip::udp::endpoint sender;
-    const bool accepted = !error && length >= k_min_datagram_bytes;
-    if (accepted) {
-        std::memcpy(datagram.data(), slots_[slot].data(), length);
-        sender = senders_[slot];
+void UdpReceiver::on_readable(const asio::error_code& error) {
+    if (error == asio::error::operation_aborted) return;
+    thread_local ReceiveBatch batch;
+    int received = 0;
+    int receive_errno = 0;
+    if (!error && running_.load()) {
+        received = batch.receive(socket_.native_handle());
+        if (received < 0) receive_errno = errno;
     }
     {
-        // Re-arm before handing the datagram on, so a slow handler never
-        // stalls the socket.
+        // Re-arm before handing the datagrams on, so a slow handler never
+        // stalls the socket: another I/O thread takes the next batch.
         std::lock_guard lock(socket_mutex_);
-        next_slot_ = slot ^ 1;
         arm_receive();
     }
     if (error) {
-        if (error == asio::error::operation_aborted) return;
-        if (error == asio::error::connection_refused || error == asio::error::connection_reset) {
-            spdlog::debug("UdpReceiver: ECONNREFUSED (stale ICMP) - resuming");
-            return;
-        }
         spdlog::warn("UdpReceiver: recv error: {}", error.message());
         return;
     }
-    if (!accepted) {
-        spdlog::trace("UdpReceiver: runt packet ({} bytes), dropping", length);
+    if (received < 0) {
+        if (receive_errno == EAGAIN || receive_errno == EWOULDBLOCK || receive_errno == EINTR) return;
+        if (receive_errno == ECONNREFUSED) {
+            spdlog::debug("UdpReceiver: ECONNREFUSED (stale ICMP) - resuming");
+            return;
+        }
+        spdlog::warn("UdpReceiver: recv error: {}", std::generic_category().message(receive_errno));
         return;
     }
+    for (int i = 0; i < received; ++i) {
+        const mmsghdr& header = batch.headers[static_cast<size_t>(i)];
+        const size_t length = header.msg_len;
+        // Longer than any slot: the kernel cut it, and a cut datagram can
+        // only fail its checks further on.
+        if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+            spdlog::trace("UdpReceiver: oversized datagram ({} bytes kept), dropping", length);
+            continue;
+        }
+        if (length < k_min_datagram_bytes) {
+            spdlog::trace("UdpReceiver: runt packet ({} bytes), dropping", length);
+            continue;
+        }
+        deliver(batch.slots[static_cast<size_t>(i)].data(), length, batch.sender(static_cast<size_t>(i)));
+    }
+}
+
+void UdpReceiver::deliver(const uint8_t* data, size_t length, const asio::ip::udp::endpoint& sender) {
     packets_received_.fetch_add(1, std::memory_order_relaxed);
     bytes_received_.fetch_add(length, std::memory_order_relaxed);
     if (!handler_) return;
     // This runs on a session I/O thread: an escaping exception would end the
     // thread's run loop, so the datagram is given up instead.
     try {
-        handler_(datagram.data(), length, sender);
+        handler_(data, length, sender);
     } catch (const std::exception& e) {
-        spdlog::error("UdpReceiver: handler exception: {}", e.what());
+        spdlog::error("UdpReceiver: handler exception: {}", log_safe(e.what()));
     } catch (...) {
         spdlog::error("UdpReceiver: handler exception: unknown");
     }

@@ -30,12 +30,19 @@ class UdpReceiver : public std::enable_shared_from_this<UdpReceiver> {
 public:
     static constexpr size_t k_slot_bytes = 2048;
     static constexpr size_t k_min_datagram_bytes = 22;  // a media header
-    static constexpr int k_receive_buffer_bytes = 262144;
+    // Room for about a third of a second of a flood of 50 000 datagrams a
+    // second while the I/O threads are busy elsewhere (a decode, a present);
+    // a 256 KiB buffer lost the genuine stream's packets within milliseconds.
+    static constexpr int k_receive_buffer_bytes = 8 * 1024 * 1024;
+    // Datagrams taken per wake-up: one system call instead of one per
+    // datagram is what lets the drain outpace a flood.
+    static constexpr size_t k_batch_datagrams = 32;
 
-    // Opens an IPv4 socket bound to 0.0.0.0:port (0 picks a free port) with a
-    // 256 KiB receive buffer. Throws asio::system_error ("open", "bind",
-    // "set_option") when the socket cannot be set up. Completions hold a
-    // reference, hence shared ownership only.
+    // Opens an IPv4 socket bound to 0.0.0.0:port (0 picks a free port) and
+    // asks for an 8 MiB receive buffer, logging what the kernel grants.
+    // Throws asio::system_error ("open", "bind", "set_option") when the
+    // socket cannot be set up. Completions hold a reference, hence shared
+    // ownership only.
     static std::shared_ptr<UdpReceiver> create(asio::io_context& io, uint16_t port, ProbeTiming timing = {},
                                                const std::string& bind_address = "0.0.0.0");
 
@@ -63,6 +70,8 @@ public:
     bool running() const { return running_.load(); }
     // The bound port (useful when constructed with port 0).
     uint16_t local_port() const { return local_port_; }
+    // What the kernel granted for the receive buffer, its bookkeeping included.
+    int receive_buffer_bytes() const { return receive_buffer_bytes_; }
     std::span<const uint8_t> probe_datagram() const { return {probe_.data(), probe_length_}; }
 
 private:
@@ -73,23 +82,22 @@ public:
 
 private:
     void arm_receive();
-    void on_receive(size_t slot, const asio::error_code& error, size_t length);
+    void on_readable(const asio::error_code& error);
+    void deliver(const uint8_t* data, size_t length, const asio::ip::udp::endpoint& sender);
     void arm_probe_timer(const std::shared_ptr<asio::steady_timer>& timer, uint32_t period_ms);
     void on_probe_timer(const std::shared_ptr<asio::steady_timer>& timer, const asio::error_code& error);
 
     asio::io_context& io_;
     asio::ip::udp::socket socket_;
     uint16_t local_port_ = 0;
+    int receive_buffer_bytes_ = 0;
     ProbeTiming timing_;
 
     // Serialises operations started on the socket and on the probe timer:
-    // re-arming a receive, cancelling it, sending a probe and (re)arming or
-    // cancelling the timer, which asio objects do not allow concurrently.
-    // Never held while the handler runs.
+    // re-arming the readiness wait, cancelling it, sending a probe and
+    // (re)arming or cancelling the timer, which asio objects do not allow
+    // concurrently. Never held while the handler runs.
     std::mutex socket_mutex_;
-    std::array<std::array<uint8_t, k_slot_bytes>, 2> slots_{};
-    std::array<asio::ip::udp::endpoint, 2> senders_{};
-    size_t next_slot_ = 0;  // guarded by socket_mutex_
 
     DatagramHandler handler_;
     std::atomic<uint64_t> packets_received_{0};

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/log_text.h"
 #include "session/control_messages.h"
 
 namespace nb {
@@ -35,7 +36,9 @@ struct PendingLookup {
     bool abandoned = false;
 };
 
-std::string address(const ConnectionParams& params) { return params.host + ":" + std::to_string(params.port); }
+std::string address(const ConnectionParams& params) {
+    return log_safe(params.host, 128) + ":" + std::to_string(params.port);
+}
 
 }  // namespace
 
@@ -54,7 +57,9 @@ ControlChannel::ControlChannel(asio::io_context& io, ControlTuning tuning, HostR
       tuning_(tuning),
       resolver_(resolver ? std::move(resolver) : HostResolver(system_resolve)),
       strand_(asio::make_strand(io)),
-      read_buffer_(tuning.max_line_bytes) {}
+      read_buffer_(tuning.max_line_bytes),
+      resume_reading_(strand_),
+      flood_log_(tuning.line_window_ms * 1000) {}
 
 ControlChannel::~ControlChannel() {
     // By now no thread serves the context, so nothing races the close.
@@ -71,6 +76,7 @@ void ControlChannel::report(const std::string& status) {
 }
 
 void ControlChannel::give_advice(std::string advice) {
+    // Every piece of outside text in it was made safe where it was built.
     spdlog::error("ControlChannel: {}", advice);
     advice_ = std::move(advice);
 }
@@ -126,7 +132,7 @@ bool ControlChannel::handshake(const ConnectionParams& params, SessionKeys& keys
         asio::ip::tcp::resolver::results_type endpoints;
         return resolve(params, endpoints) && connect_socket(params, endpoints) && authenticate(params, keys);
     } catch (const std::exception& e) {
-        spdlog::error("Launcher: TCP handshake exception: {}", e.what());
+        spdlog::error("Launcher: TCP handshake exception: {}", log_safe(e.what()));
         give_advice(address(params) + " did not answer as an agent. Check the port.");
         return false;
     }
@@ -160,10 +166,10 @@ bool ControlChannel::resolve(const ConnectionParams& params, asio::ip::tcp::reso
         });
     if (resolved.cancelled) return false;
     if (!resolved.ok() || endpoints.empty()) {
-        spdlog::error("Launcher: DNS resolve {}:{} {} ({})", params.host, params.port,
+        spdlog::error("Launcher: DNS resolve {}:{} {} ({})", log_safe(params.host), params.port,
                       resolved.ok() ? "failed" : resolved.verdict(),
                       resolved.ok() ? std::string("no addresses") : resolved.text());
-        give_advice("Cannot find the PC '" + params.host + "'. Check the host name.");
+        give_advice("Cannot find the PC '" + log_safe(params.host, 128) + "'. Check the host name.");
         return false;
     }
     return true;
@@ -269,7 +275,8 @@ bool ControlChannel::authenticate(const ConnectionParams& params, SessionKeys& k
     std::string refusal;
     if (!read_session_ready(first_line, keys, refusal)) {
         if (!refusal.empty()) {
-            give_advice("The PC refused the session (" + refusal + "). Check the session token and stream settings.");
+            give_advice("The PC refused the session (" + log_safe(refusal, 200) +
+                        "). Check the session token and stream settings.");
         }
         return false;
     }
@@ -389,12 +396,46 @@ void ControlChannel::on_read(const asio::error_code& error, size_t line_bytes) {
     const auto begin = asio::buffers_begin(read_buffer_.data());
     const std::string line(begin, begin + static_cast<std::ptrdiff_t>(line_bytes - 1));
     read_buffer_.consume(line_bytes);
+    if (over_line_budget()) {
+        shed_flood();
+        return;
+    }
     if (skipping_long_line_) {
         skipping_long_line_ = false;  // this was the tail of the dropped line
     } else if (!line.empty()) {
         dispatch(line);
     }
     read_next();
+}
+
+bool ControlChannel::over_line_budget() {
+    const auto now = asio::steady_timer::clock_type::now();
+    if (now - window_start_ >= std::chrono::milliseconds(tuning_.line_window_ms)) {
+        window_start_ = now;
+        window_lines_ = 0;
+    }
+    return ++window_lines_ > tuning_.max_lines_per_window;
+}
+
+// Drops the line just read and whatever else is buffered, and reads nothing
+// more until the window ends: meanwhile the agent's own socket buffers fill
+// and TCP holds it back, at no cost to us.
+void ControlChannel::shed_flood() {
+    const auto data = read_buffer_.data();
+    const auto begin = asio::buffers_begin(data);
+    const auto end = asio::buffers_end(data);
+    const uint64_t dropped = 1 + static_cast<uint64_t>(std::count(begin, end, '\n'));
+    // A line cut off at the end of the buffer is dropped whole when reading resumes.
+    skipping_long_line_ = data.size() != 0 && *(end - 1) != '\n';
+    read_buffer_.consume(read_buffer_.size());
+    if (const uint64_t unsent = flood_log_.count(dropped)) {
+        spdlog::warn("ControlChannel: the agent sends more than {} lines in {} ms; {} dropped since the last warning",
+                     tuning_.max_lines_per_window, tuning_.line_window_ms, unsent);
+    }
+    resume_reading_.expires_at(window_start_ + std::chrono::milliseconds(tuning_.line_window_ms));
+    resume_reading_.async_wait(asio::bind_executor(strand_, [this](const asio::error_code& error) {
+        if (!error) read_next();
+    }));
 }
 
 void ControlChannel::dispatch(std::string_view line) {
@@ -409,13 +450,14 @@ void ControlChannel::dispatch(std::string_view line) {
             return;
         }
     }
-    spdlog::debug("ControlChannel: ignored \"{}\" message from the agent", type);
+    spdlog::debug("ControlChannel: ignored \"{}\" message from the agent", log_safe(type, 64));
 }
 
 void ControlChannel::end_connection(const std::string& reason, bool lost) {
     if (ended_) return;
     ended_ = true;
     open_.store(false);
+    resume_reading_.cancel();
     write_queue_.clear();
     writing_ = false;
     if (socket_) {

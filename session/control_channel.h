@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/connection_params.h"
+#include "common/log_rate_limiter.h"
 #include "session/control_messages.h"
 
 namespace nb {
@@ -25,6 +26,11 @@ struct ControlTuning {
     int64_t step_timeout_ms = 5000;      // each resolve, connect, write and read of the handshake
     size_t queue_capacity = 64;          // queued outgoing messages
     size_t max_line_bytes = 64 * 1024;   // a longer incoming line is dropped, never buffered
+    // The agent's own traffic is a few lines a second (pongs); past this
+    // many lines in one window the rest of the window's lines are dropped
+    // unread, so a flood costs the client next to nothing.
+    size_t max_lines_per_window = 200;
+    int64_t line_window_ms = 1000;
 };
 
 // Host name to addresses. Blocking; the channel runs it off the waiting
@@ -101,6 +107,8 @@ private:
     void read_next();
     void on_read(const asio::error_code& error, size_t line_bytes);
     void dispatch(std::string_view line);
+    bool over_line_budget();
+    void shed_flood();
     void end_connection(const std::string& reason, bool lost);
 
     asio::io_context& io_;
@@ -125,6 +133,10 @@ private:
     bool ended_ = false;
     bool skipping_long_line_ = false;
     asio::streambuf read_buffer_;
+    asio::steady_timer::time_point window_start_{};
+    size_t window_lines_ = 0;
+    asio::steady_timer resume_reading_;
+    LogRateLimiter flood_log_;
 
     std::atomic<bool> open_{false};             // handshake done, connection not yet ended
     std::atomic<bool> closed_by_error_{false};  // a read or write failed, or the agent hung up

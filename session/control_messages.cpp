@@ -5,6 +5,8 @@
 
 #include <stdexcept>
 
+#include "common/log_text.h"
+
 namespace nb {
 
 namespace {
@@ -51,7 +53,7 @@ bool read_session_ready(const std::string& line, SessionKeys& keys, std::string&
     if (!reply.is_object()) throw std::runtime_error("handshake reply is not a JSON object");
     if (string_member(reply, "type") != "session_ready") {
         refusal = reply.contains("error") ? string_member(reply, "error") : "unknown";
-        spdlog::error("Launcher: handshake rejected: {}", refusal);
+        spdlog::error("Launcher: handshake rejected: {}", log_safe(refusal));
         return false;
     }
     keys.video = decode_key(reply, "video_key");

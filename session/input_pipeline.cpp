@@ -4,6 +4,7 @@
 #include <SDL_syswm.h>
 #include <spdlog/spdlog.h>
 
+#include "common/log_text.h"
 #include "input/input_capture.h"
 #include "net/input_sender.h"
 
@@ -22,7 +23,7 @@ InputPipeline::~InputPipeline() { stop(); }
 
 bool InputPipeline::start(const ConnectionParams& params, SDL_Window* window, std::unique_ptr<IInputCapture> capture,
                           const std::vector<uint8_t>& key) {
-    spdlog::debug("Launcher: start_input_pipeline → {}:{}", params.host, tuning_.ports.input_remote);
+    spdlog::debug("Launcher: start_input_pipeline → {}:{}", log_safe(params.host), tuning_.ports.input_remote);
 
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
@@ -46,7 +47,8 @@ bool InputPipeline::start(const ConnectionParams& params, SDL_Window* window, st
         return false;
     }
     if (!sender_->connect(params.host)) {
-        spdlog::error("Launcher: InputSender::connect to {}:{} failed", params.host, tuning_.ports.input_remote);
+        spdlog::error("Launcher: InputSender::connect to {}:{} failed", log_safe(params.host),
+                      tuning_.ports.input_remote);
         return false;
     }
     sender_->set_key(key);  // logs a missing or wrong key itself; input then drops

@@ -6,8 +6,9 @@
 #include <chrono>
 
 #include "audio/audio_interfaces.h"
-#include "common/thread_name.h"
 #include "audio/audio_packet_handler.h"
+#include "common/log_text.h"
+#include "common/thread_name.h"
 #include "fec/codec_pool.h"
 #include "input/input_capture.h"
 #include "net/decryption.h"
@@ -39,11 +40,11 @@ bool Launcher::connect(const ConnectionParams& params, SDL_Window* window) {
 bool Launcher::tcp_handshake(const ConnectionParams& params) {
     params_ = params;
     target_bitrate_.store(params.bitrate);
-    spdlog::info("Launcher: connecting to {}:{}", params.host, params.port);
+    spdlog::info("Launcher: connecting to {}:{}", log_safe(params.host), params.port);
     SessionKeys keys;
     if (!control_.handshake(params, keys)) {
         if (control_.handshake_cancelled()) {
-            spdlog::info("Launcher: connecting to {}:{} cancelled", params.host, params.port);
+            spdlog::info("Launcher: connecting to {}:{} cancelled", log_safe(params.host), params.port);
         } else {
             spdlog::error("Launcher: TCP handshake failed");
         }
@@ -148,7 +149,7 @@ void Launcher::io_thread_body(unsigned index) {
     try {
         io_context_.run();
     } catch (const std::exception& e) {
-        spdlog::critical("Launcher: IO thread {} exception: {}", index, e.what());
+        spdlog::critical("Launcher: IO thread {} exception: {}", index, log_safe(e.what()));
     } catch (...) {
         spdlog::critical("Launcher: IO thread {} unknown exception", index);
     }

@@ -11,6 +11,8 @@
 #include <thread>
 #include <utility>
 
+#include "common/log_text.h"
+
 namespace nb::ui {
 
 class AsyncOp {
@@ -68,7 +70,7 @@ private:
         try {
             return work();
         } catch (const std::exception& e) {
-            spdlog::error("AsyncOp: worker exception: {}", e.what());
+            spdlog::error("AsyncOp: worker exception: {}", log_safe(e.what()));
             return failed_result<Result>(e.what());
         } catch (...) {
             spdlog::error("AsyncOp: worker exception: unknown");

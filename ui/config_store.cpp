@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/log_text.h"
 #include "ui/staged_file.h"
 
 namespace nb::ui {
@@ -134,7 +135,7 @@ bool ConfigStore::load(LauncherConfig& config) const {
     std::string error;
     const auto fail = [&] {
         spdlog::warn("NativeLauncher: failed to load config");
-        spdlog::info("ConfigStore: {}: {}", path_.string(), error);
+        spdlog::info("ConfigStore: {}: {}", log_safe(path_.string()), log_safe(error));
         return false;
     };
     const auto document = parse_file(path_, error);
@@ -171,7 +172,7 @@ bool ConfigStore::load(LauncherConfig& config) const {
     config.display_name = std::move(session.display_name);
     config.role = std::move(session.role);
     config.balance_cents = session.balance_cents;
-    spdlog::info("NativeLauncher: restored session for {}", config.email);
+    spdlog::info("NativeLauncher: restored session for {}", log_safe(config.email));
     return true;
 }
 
@@ -190,7 +191,7 @@ bool ConfigStore::save(const LauncherConfig& config) const {
     std::string error;
     if (!write_document(path_, document, error)) {
         spdlog::warn("NativeLauncher: failed to save config");
-        spdlog::info("ConfigStore: {}", error);
+        spdlog::info("ConfigStore: {}", log_safe(error));
         return false;
     }
     return true;
@@ -212,7 +213,8 @@ void ConfigStore::forget_session(LauncherConfig& config) const {
     // The sign-out itself has happened; but a token left in the file would
     // sign the user back in at the next start, so that must not go unsaid.
     if (!write_document(path_, *document, error)) {
-        spdlog::warn("ConfigStore: could not remove the sign-in token from {}: {}", path_.string(), error);
+        spdlog::warn("ConfigStore: could not remove the sign-in token from {}: {}", log_safe(path_.string()),
+                     log_safe(error));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/log_text.h"
 #include "ui/http_cancel.h"
 
 namespace nb::ui {
@@ -134,7 +135,7 @@ HttpResponse exchange(Method method, const std::string& backend, const std::stri
     const auto level = options.quiet ? spdlog::level::debug : spdlog::level::warn;
     const BackendEndpoint endpoint = split_backend(backend, use_https);
     if (!valid_host(endpoint.host)) {
-        spdlog::log(level, "HttpTransport: '{}' is no usable backend host name", endpoint.host);
+        spdlog::log(level, "HttpTransport: '{}' is no usable backend host name", log_safe(endpoint.host));
         return {};
     }
     if (!valid_header_value(token)) {
@@ -208,13 +209,14 @@ HttpResponse exchange(Method method, const std::string& backend, const std::stri
     }
     // A partial body is no answer; the status, when one came, still counts.
     if (sink.overflow || result == CURLE_FILESIZE_EXCEEDED) {
-        spdlog::log(level, "HttpTransport: {} {} failed: response larger than {} bytes", method_name(method), url,
+        spdlog::log(level, "HttpTransport: {} {} failed: response larger than {} bytes", method_name(method),
+                    log_safe(url),
                     options.max_body_bytes);
     } else if (result == CURLE_ABORTED_BY_CALLBACK) {
-        spdlog::debug("HttpTransport: {} {} cancelled", method_name(method), url);
+        spdlog::debug("HttpTransport: {} {} cancelled", method_name(method), log_safe(url));
     } else {
-        spdlog::log(level, "HttpTransport: {} {} failed: {}", method_name(method), url,
-                    error_text[0] ? error_text : curl_easy_strerror(result));
+        spdlog::log(level, "HttpTransport: {} {} failed: {}", method_name(method), log_safe(url),
+                    log_safe(error_text[0] ? error_text : curl_easy_strerror(result)));
     }
     return response;
 }

@@ -5,6 +5,7 @@
 #include <spdlog/spdlog.h>
 
 #include "app/command_line.h"
+#include "common/log_text.h"
 #include "ui/launcher_storage.h"
 #include "ui/localisation.h"
 
@@ -29,7 +30,7 @@ void apply_signed_in(Impl& impl, const AuthResult& auth, bool registration) {
     impl.balance_cents = auth.balance_cents;
     impl.logged_in = true;
     impl.screen = impl.deep_link.empty() ? Screen::Browse : Screen::Session;
-    spdlog::info("NativeLauncher: signed in as {}", impl.email);
+    spdlog::info("NativeLauncher: signed in as {}", log_safe(impl.email));
     // The typed password has done its job; it does not wait in memory for the
     // next sign-in.
     impl.password_input.fill('\0');
@@ -134,7 +135,8 @@ bool start_rent(Impl& impl) {
             impl.session_id = created.session_id;
             impl.session_status = "preparing";
             impl.screen = Screen::Session;
-            spdlog::info("NativeLauncher: rented {} as session {}", impl.selected.id, impl.session_id);
+            spdlog::info("NativeLauncher: rented {} as session {}", log_safe(impl.selected.id),
+                         log_safe(impl.session_id));
             set_status(impl, {}, StatusKind::success);
         });
 }
@@ -146,7 +148,7 @@ bool start_poll(Impl& impl) {
         [&impl](ActiveSession active) {
             if (active.ok) {
                 if (active.status != impl.session_status) {
-                    spdlog::info("NativeLauncher: session {} is {}", active.id, active.status);
+                    spdlog::info("NativeLauncher: session {} is {}", log_safe(active.id), log_safe(active.status));
                 }
                 impl.session_id = active.id;
                 impl.session_status = active.status;
@@ -173,7 +175,7 @@ bool start_end_session(Impl& impl) {
         [api = impl.api.end_session, host = impl.backend_host, token = impl.token, id = impl.session_id,
          https = impl.use_https] { return api(host, token, id, https); },
         [&impl](bool ended) {
-            spdlog::info("NativeLauncher: session {} {}", impl.session_id,
+            spdlog::info("NativeLauncher: session {} {}", log_safe(impl.session_id),
                          ended ? "terminated" : "could not be terminated");
             clear_session(impl);
             impl.ending = false;
@@ -224,7 +226,7 @@ bool take_deep_link_at_start(Impl& impl) {
     const std::string link = std::move(impl.deep_link);
     impl.deep_link.clear();
     if (connect_from_deep_link(impl, link)) {
-        spdlog::info("NativeLauncher: deep-link auto-connect to {}:{}", impl.result.params.host,
+        spdlog::info("NativeLauncher: deep-link auto-connect to {}:{}", log_safe(impl.result.params.host),
                      impl.result.params.port);
         return true;
     }
@@ -238,7 +240,8 @@ bool take_deep_link_in_session(Impl& impl) {
     const std::string link = std::move(impl.deep_link);
     impl.deep_link.clear();
     if (connect_from_deep_link(impl, link)) {
-        spdlog::info("NativeLauncher: deep-link connect to {}:{}", impl.result.params.host, impl.result.params.port);
+        spdlog::info("NativeLauncher: deep-link connect to {}:{}", log_safe(impl.result.params.host),
+                     impl.result.params.port);
     } else {
         set_status(impl, "Invalid nubora:// link", StatusKind::error);
         impl.screen = Screen::Browse;

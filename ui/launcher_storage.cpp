@@ -4,6 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "common/log_text.h"
 #include "ui/launcher_actions.h"
 #include "ui/localisation.h"
 
@@ -47,7 +48,7 @@ void save_config(NativeLauncher::Impl& impl) { impl.store.save(config_of(impl));
 void forget_session(NativeLauncher::Impl& impl) {
     LauncherConfig config = config_of(impl);
     impl.store.forget_session(config);
-    if (impl.logged_in) spdlog::info("NativeLauncher: signed out {}", impl.email);
+    if (impl.logged_in) spdlog::info("NativeLauncher: signed out {}", log_safe(impl.email));
     impl.token.clear();
     impl.email.clear();
     impl.display_name.clear();

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/config/config_fixture.h"
+#include "ui/staged_file.h"
 
 namespace nb::test {
 namespace {
@@ -73,6 +74,40 @@ TEST_F(CrashSafety, ProcessKilledMidSaveLeavesAFileThatKeepsTheSession) {
         EXPECT_EQ(config.token, "bearer-7f3a");
         EXPECT_EQ(config.email, "ann@example.net");
         EXPECT_FALSE(log.contains("NativeLauncher: failed to load config"));
+    }
+}
+
+// The installed copy of the client is replaced the same way: a start killed
+// while copying leaves the old program or the new one, whole and runnable.
+TEST_F(CrashSafety, ProcessKilledMidCopyLeavesAWholeExecutable) {
+    const auto target = folder_ / "data" / "Nubora" / "launcher";
+    std::filesystem::create_directories(target.parent_path());
+    // Two "programs" of different sizes, so any mix or cut shows.
+    const std::string old_program(3 << 20, 'o');
+    const std::string new_program((3 << 20) + 4097, 'n');
+    const auto put = [&target](const std::string& bytes) {
+        std::string error;
+        auto staged = ui::StagedFile::create(target, error);
+        return staged && staged->set_permissions(0755, error) && staged->write_all(bytes, error) &&
+               staged->replace_target(error);
+    };
+    ASSERT_TRUE(put(old_program));
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> delay_us(0, 40000);
+    for (int round = 0; round < 25; ++round) {
+        SCOPED_TRACE(round);
+        const pid_t copier = fork_child([&] {
+            for (int n = 0;; ++n) put(n % 2 == 0 ? new_program : old_program);
+            return 0;
+        });
+        ::usleep(static_cast<useconds_t>(delay_us(random)));
+        ::kill(copier, SIGKILL);
+        EXPECT_EQ(wait_exit_code(copier), 128 + SIGKILL);
+
+        const std::string content = read_text_file(target);
+        EXPECT_TRUE(content == old_program || content == new_program) << content.size() << " bytes";
+        EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms(0755));
     }
 }
 

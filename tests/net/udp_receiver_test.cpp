@@ -4,6 +4,8 @@
 
 #include <asio.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -94,6 +96,49 @@ TEST_F(IoFixture, DropsRuntsDeliversTheRestAndStopsOnce) {
     EXPECT_EQ(received.size(), 2u);
     EXPECT_EQ(receiver->packets_received(), 2u);
     EXPECT_EQ(receiver->bytes_received(), 1222u);
+}
+
+// Datagrams that queued up while the I/O threads were busy come out whole
+// and each once, however many one wake-up takes.
+TEST_F(IoFixture, DrainsAQueuedBurstWholeAndDropsOversizedDatagrams) {
+    Received received;
+    auto receiver = make_receiver(io_, received);
+    Peer peer(io_);
+    // As many as surely fit what the kernel granted (each costs it about
+    // twice its size in bookkeeping).
+    const uint32_t k_burst = std::min<uint32_t>(1000, static_cast<uint32_t>(receiver->receive_buffer_bytes() / 4096));
+    ASSERT_GT(k_burst, 50u);
+    for (uint32_t i = 0; i < k_burst; ++i) {
+        std::vector<uint8_t> datagram(100 + i % 1100, 0);
+        std::memcpy(datagram.data(), &i, sizeof i);
+        peer.send(datagram, receiver->local_port());
+        if (i == k_burst / 2) peer.send(std::vector<uint8_t>(3000, 0x55), receiver->local_port());  // larger than a slot
+    }
+    receiver->start();
+    ASSERT_TRUE(wait_for([&] { return received.size() >= k_burst; }));
+    std::this_thread::sleep_for(50ms);
+
+    std::lock_guard lock(received.mutex);
+    ASSERT_EQ(received.datagrams.size(), k_burst);
+    std::vector<bool> seen(k_burst, false);
+    for (const auto& datagram : received.datagrams) {
+        uint32_t i = 0;
+        std::memcpy(&i, datagram.data(), sizeof i);
+        ASSERT_LT(i, k_burst);
+        EXPECT_FALSE(seen[i]) << i;
+        EXPECT_EQ(datagram.size(), 100 + i % 1100) << i;
+        seen[i] = true;
+    }
+    EXPECT_EQ(receiver->packets_received(), k_burst);
+    EXPECT_EQ(logs_.count("UdpReceiver: oversized datagram (2048 bytes kept), dropping"), 1u);
+}
+
+TEST_F(IoFixture, LogsTheReceiveBufferTheKernelGranted) {
+    Received received;
+    auto receiver = make_receiver(io_, received);
+    const auto lines = logs_.matching("UdpReceiver: receive buffer 8192 KiB asked, ");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(" KiB granted on port " + std::to_string(receiver->local_port())), std::string::npos);
 }
 
 TEST_F(IoFixture, KeepsReceivingAfterAHandlerThrows) {

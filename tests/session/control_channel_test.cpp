@@ -69,12 +69,33 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RejectionCase{"{\"type\":\"error\",\"error\":\"bad token\"}\n", "Launcher: handshake rejected: bad token"},
         RejectionCase{"{\"type\":\"error\"}\n", "Launcher: handshake rejected: unknown"},
+        // A forged log line and a screen-clearing escape arrive escaped.
+        RejectionCase{"{\"type\":\"error\",\"error\":\"\\u001b[2J\\n[info] Launcher: ok\"}\n",
+                      "Launcher: handshake rejected: \\x1b[2J\\n[info] Launcher: ok"},
         RejectionCase{"{\"error\":\"no type\"}\n", "Launcher: handshake rejected: no type"},
         RejectionCase{"not json at all\n", "Launcher: TCP handshake exception: "},
         RejectionCase{"[1,2,3]\n", "Launcher: TCP handshake exception: handshake reply is not a JSON object"},
         RejectionCase{"{\"type\":\"session_ready\",\"video_key\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}\n",
                       "Launcher: invalid video key size 16"},
         RejectionCase{"{\"type\":\"session_ready\"}\n", "Launcher: invalid video key size 0"}));
+
+TEST(Handshake, RefusalReachesNeitherLogNorAdviceRaw) {
+    test::LogCapture log;
+    FakeTcpPeer agent(test::answer_with("{\"type\":\"error\",\"error\":\"\\u001b]0;owned\\u0007\\r\\n" +
+                                        std::string(5000, 'x') + "\"}\n"));
+    test::ChannelRig rig;
+    EXPECT_FALSE(rig.handshake(agent.port()));
+    const auto raw_control = [](const std::string& text) {
+        return text.find_first_of("\x1b\x07\r\n") != std::string::npos;
+    };
+    for (const auto& line : log.texts()) {
+        EXPECT_FALSE(raw_control(line)) << line;
+        EXPECT_LT(line.size(), 1024u) << line;
+    }
+    EXPECT_TRUE(log.contains_substring("Launcher: handshake rejected: \\x1b]0;owned\\x07\\r\\nxxx"));
+    EXPECT_FALSE(raw_control(rig.channel.failure_advice()));
+    EXPECT_NE(rig.channel.failure_advice().find("The PC refused the session (\\x1b]0;owned"), std::string::npos);
+}
 
 TEST(Handshake, MissingAudioAndInputKeysOnlyWarn) {
     test::LogCapture log;

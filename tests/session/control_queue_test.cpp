@@ -3,7 +3,11 @@
 // type, bounded lines, the agent hanging up).
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
+
+#include <atomic>
+#include <future>
 
 #include <chrono>
 #include <mutex>
@@ -160,6 +164,55 @@ TEST(ControlReader, DispatchesLinesByTypeAndDropsTheRest) {
     EXPECT_TRUE(log.contains_at(spdlog::level::debug, "ControlChannel: ignored \"stats\" message from the agent"));
     EXPECT_TRUE(log.contains_at(spdlog::level::debug, "ControlChannel: ignored \"PONG\" message from the agent"));
     EXPECT_TRUE(log.contains("ControlChannel: dropped a line that is not a control message (8 bytes)"));
+}
+
+TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
+    test::LogCapture log;
+    constexpr auto k_flood = std::chrono::milliseconds(1000);
+    std::atomic<uint64_t> sent_bytes{0};
+    std::string block;
+    for (int i = 0; i < 1000; ++i) block += "{\"type\":\"pong\"}\n";  // 16 bytes a line
+    std::promise<void> flooded;
+    FakeTcpPeer agent([&](FakeTcpPeer& peer, int fd) {
+        peer.read_line(fd);
+        FakeTcpPeer::send_all(fd, test::ready_reply());
+        // Never blocks: the client stops reading while it sheds, and the
+        // flood must still end on time.
+        const auto end = std::chrono::steady_clock::now() + k_flood;
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd writable{fd, POLLOUT, 0};
+            if (::poll(&writable, 1, 20) <= 0) continue;
+            const ssize_t n = ::send(fd, block.data(), block.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) sent_bytes += static_cast<uint64_t>(n);
+        }
+        flooded.set_value();
+        peer.hold(fd);
+    });
+    ControlTuning tuning = test::quick_tuning();
+    tuning.max_lines_per_window = 50;
+    tuning.line_window_ms = 200;
+    test::ChannelRig rig(tuning);
+    ASSERT_TRUE(rig.handshake(agent.port()));
+    Recorder recorder;
+    listen(rig, recorder);
+    const auto start = std::chrono::steady_clock::now();
+    rig.serve();
+    flooded.get_future().wait();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto windows = (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(200) + 1;
+
+    // Still connected, and only the budget of each window was handled.
+    EXPECT_TRUE(rig.channel.open());
+    EXPECT_EQ(recorder.loss_count(), 0u);
+    EXPECT_GT(recorder.pong_count(), 0u);
+    EXPECT_LE(recorder.pong_count(), static_cast<size_t>(windows) * 50);
+    EXPECT_GT(sent_bytes.load() / 16, 10 * recorder.pong_count());
+    size_t warnings = 0;
+    for (const auto& line : log.texts()) {
+        if (line.starts_with("ControlChannel: the agent sends more than 50 lines in 200 ms; ")) ++warnings;
+    }
+    EXPECT_GE(warnings, 2u);
+    EXPECT_LE(warnings, static_cast<size_t>(windows));
 }
 
 TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {

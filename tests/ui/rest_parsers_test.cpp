@@ -2,7 +2,9 @@
 // defaults and clamps, wrong kinds of members and hostile bodies.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "ui/http_transport.h"
@@ -267,6 +269,75 @@ TEST(RestParsers, ConnectInfoDefaultsAndClamps) {
     EXPECT_EQ(full.codec, "hevc");
 
     EXPECT_EQ(parse_connect_info_response(200, R"({"port":"1"})").error, "Invalid JSON");
+}
+
+// A hostile or broken backend may put any kind of value in any member: each
+// member the launcher reads, given the wrong kind, fails the whole call with
+// the invalid-JSON text instead of leaving a half-read record.
+TEST(RestParsers, EveryMemberOfTheWrongKindFailsTheCall) {
+    using json = nlohmann::json;
+    struct Shape {
+        const char* name;
+        int status;
+        json valid;
+        std::vector<json::json_pointer> members;
+        std::function<std::pair<bool, std::string>(int, const std::string&)> parse;
+        const char* invalid_text;
+    };
+    const auto outcome = [](auto parse) {
+        return [parse](int status, const std::string& body) {
+            const auto result = parse(status, body);
+            return std::pair{result.ok, result.error};
+        };
+    };
+    const json user = {{"id", "u"}, {"displayName", "A"}, {"email", "e"}, {"role", "client"}, {"balanceCents", 1}};
+    const json server = {{"id", "s"},          {"hostname", "h"},        {"gpuModel", "g"},   {"gpuVramMb", 1},
+                         {"cpuModel", "c"},    {"ramMb", 1},             {"status", "online"}, {"pricePerHourCents", 1},
+                         {"maxResolution", "r"}, {"maxFps", 1},           {"rating", 4.5},     {"totalSessions", 1},
+                         {"realtimeStatus", {{"fps", 60}, {"latencyMs", 5}}}};
+    const std::vector<Shape> shapes = {
+        {"login", 200, {{"token", "t"}, {"user", user}},
+         {"/token"_json_pointer, "/user"_json_pointer, "/user/id"_json_pointer, "/user/displayName"_json_pointer,
+          "/user/email"_json_pointer, "/user/role"_json_pointer, "/user/balanceCents"_json_pointer},
+         outcome(parse_login_response), "Invalid JSON response"},
+        {"profile", 200, user,
+         {"/displayName"_json_pointer, "/email"_json_pointer, "/role"_json_pointer, "/balanceCents"_json_pointer},
+         outcome(parse_profile_response), "Invalid JSON"},
+        {"server list", 200, {{"servers", {server}}, {"total", 1}},
+         {"/total"_json_pointer, "/servers/0/id"_json_pointer, "/servers/0/hostname"_json_pointer,
+          "/servers/0/gpuModel"_json_pointer, "/servers/0/gpuVramMb"_json_pointer, "/servers/0/cpuModel"_json_pointer,
+          "/servers/0/ramMb"_json_pointer, "/servers/0/status"_json_pointer,
+          "/servers/0/pricePerHourCents"_json_pointer, "/servers/0/maxResolution"_json_pointer,
+          "/servers/0/maxFps"_json_pointer, "/servers/0/rating"_json_pointer, "/servers/0/totalSessions"_json_pointer,
+          "/servers/0/realtimeStatus/fps"_json_pointer, "/servers/0/realtimeStatus/latencyMs"_json_pointer},
+         outcome(parse_server_list_response), "Invalid JSON"},
+        {"active session", 200,
+         {{"id", "s"}, {"status", "streaming"}, {"durationSec", 1}, {"costCents", 1}, {"serverHostname", "h"}},
+         {"/id"_json_pointer, "/status"_json_pointer, "/durationSec"_json_pointer, "/costCents"_json_pointer,
+          "/serverHostname"_json_pointer},
+         outcome(parse_active_session_response), "Invalid JSON"},
+        {"connect", 200,
+         {{"session_id", "s"}, {"status", "streaming"}, {"token", "t"}, {"host", "h"}, {"port", 47998},
+          {"control_port", 48001}, {"codec", "h264"}, {"fps", 60}, {"bitrate", 20000}},
+         {"/session_id"_json_pointer, "/status"_json_pointer, "/token"_json_pointer, "/host"_json_pointer,
+          "/port"_json_pointer, "/control_port"_json_pointer, "/codec"_json_pointer, "/fps"_json_pointer,
+          "/bitrate"_json_pointer},
+         outcome(parse_connect_info_response), "Invalid JSON"},
+    };
+    for (const Shape& shape : shapes) {
+        ASSERT_TRUE(shape.parse(shape.status, shape.valid.dump()).first) << shape.name;
+        for (const auto& member : shape.members) {
+            // Text where a number or an object belongs, an object where text belongs.
+            for (const json& wrong : {json("7"), json::object({{"x", 1}}), json::array({1})}) {
+                json body = shape.valid;
+                if (body.at(member).type() == wrong.type()) continue;
+                body[member] = wrong;
+                const auto [ok, error] = shape.parse(shape.status, body.dump());
+                EXPECT_FALSE(ok) << shape.name << " " << member.to_string() << " = " << wrong.dump();
+                EXPECT_EQ(error, shape.invalid_text) << shape.name << " " << member.to_string();
+            }
+        }
+    }
 }
 
 TEST(RestRequests, ServerListQuery) {

@@ -211,6 +211,30 @@ TEST_F(RestTransport, AnAnswerCutShortIsNoAnswer) {
     EXPECT_TRUE(end_session(backend, "tok", "s1", false));
 }
 
+// A backend may send the client elsewhere, but the bearer token stays with
+// the address the user configured, and a redirect loop ends in an error.
+TEST_F(RestTransport, RedirectsKeepTheTokenHomeAndLoopsEnd) {
+    RecordingHttpServer elsewhere(answer(200, R"({"email":"b@x","role":"client"})"));
+    const std::string away = "http://" + elsewhere.backend() + "/api/auth/me";
+    RecordingHttpServer backend([away](RecordingHttpServer&, const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(away, 302);
+    });
+    const UserProfile followed = fetch_profile(backend.backend(), "secret-token", false);
+    EXPECT_TRUE(followed.ok) << followed.error;
+    EXPECT_EQ(followed.email, "b@x");
+    ASSERT_EQ(elsewhere.requests().size(), 1u);
+    EXPECT_FALSE(elsewhere.requests()[0].has_header("Authorization"));
+    EXPECT_EQ(backend.requests()[0].header("Authorization"), "Bearer secret-token");
+
+    RecordingHttpServer loop([](RecordingHttpServer&, const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/api/auth/me", 307);
+    });
+    test::LogCapture log;
+    EXPECT_EQ(fetch_profile(loop.backend(), "tok", false).error, "No response");
+    EXPECT_EQ(loop.requests().size(), 11u);  // the request and ten redirects
+    EXPECT_TRUE(log.contains_substring("Maximum (10) redirects followed"));
+}
+
 TEST_F(RestTransport, CallsRunInParallel) {
     RecordingHttpServer server(answer(200, R"({"balanceCents":7})"));
     constexpr int threads = 4;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "common/log_text.h"
 #include "tools/backend-sim/account_store.h"
 #include "tools/backend-sim/backend_api.h"
 #include "tools/backend-sim/demo_catalogue.h"
@@ -95,6 +96,9 @@ bool BackendServer::make_listener() {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    // Answers go out as headers and body apart; with Nagle each would wait
+    // for the client's delayed ACK.
+    s.set_tcp_nodelay(true);
     s.set_keep_alive_max_count(100);
     // Idle keep-alive connections hold up stop() for at most this long.
     s.set_keep_alive_timeout(2);
@@ -127,14 +131,15 @@ bool BackendServer::make_listener() {
         try {
             if (error) std::rethrow_exception(error);
         } catch (const std::exception& e) {
-            spdlog::error("BackendServer: {} {} failed: {}", req.method, req.path, e.what());
+            spdlog::error("BackendServer: {} {} failed: {}", log_safe(req.method), log_safe(req.path),
+                          log_safe(e.what()));
         } catch (...) {
-            spdlog::error("BackendServer: {} {} failed", req.method, req.path);
+            spdlog::error("BackendServer: {} {} failed", log_safe(req.method), log_safe(req.path));
         }
         send_detail(res, 500, "Internal server error");
     });
     s.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        spdlog::debug("BackendServer: {} {} -> {}", req.method, req.path, res.status);
+        spdlog::debug("BackendServer: {} {} -> {}", log_safe(req.method), log_safe(req.path), res.status);
     });
     api_->register_routes(s);
     if (options_.admin) BackendApi::register_admin_routes(s, *faults_);

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <thread>
 
+#include "common/log_text.h"
+
 namespace nb {
 namespace {
 
@@ -181,7 +183,7 @@ bool FaultInjector::before_routing(const httplib::Request& req, httplib::Respons
     FaultRule rule;
     if (take(req, true, false, rule)) std::this_thread::sleep_for(std::chrono::milliseconds(rule.amount));
     if (!take(req, false, false, rule)) return false;
-    spdlog::info("FaultInjector: {} {} answered with a simulated fault", req.method, req.path);
+    spdlog::info("FaultInjector: {} {} answered with a simulated fault", log_safe(req.method), log_safe(req.path));
     using nlohmann::json;
     switch (rule.kind) {
         case Kind::Validation:
