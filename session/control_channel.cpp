@@ -291,7 +291,7 @@ void ControlChannel::on_message(std::string type, MessageHandler handler) {
 }
 
 void ControlChannel::start_reading() {
-    reading_.store(true);
+    on_strand_.store(true);
     asio::post(strand_, [this] { read_next(); });
 }
 
@@ -301,14 +301,16 @@ void ControlChannel::send(std::string_view json_text) {
     framed.reserve(json_text.size() + 1);
     framed.append(json_text).push_back('\n');
     auto message = std::make_shared<const std::string>(std::move(framed));
+    on_strand_.store(true);
     asio::post(strand_, [this, message] { enqueue(message); });
 }
 
 void ControlChannel::close() {
     open_.store(false);
     if (!socket_) return;
-    if (!reading_.load()) {
-        // Nothing runs on the socket between the handshake and the reader.
+    if (!on_strand_.load()) {
+        // Nothing has been handed to the strand since the handshake, so no
+        // I/O thread can be on the socket.
         end_connection("closed by the client", false);
         return;
     }

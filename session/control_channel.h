@@ -122,7 +122,7 @@ private:
     std::vector<std::pair<std::string, MessageHandler>> handlers_;  // fixed once reading starts
 
     std::atomic<bool> cancelled_{false};
-    std::atomic<bool> reading_{false};  // start_reading was called: the strand owns the socket
+    std::atomic<bool> on_strand_{false};  // start_reading or send ran: the strand owns the socket
     // Aborts the handshake step in flight; touched only by handlers of the
     // context the handshake drives, so by one thread at a time.
     std::function<void()> abort_step_;
