@@ -1,18 +1,25 @@
 # Every dependency comes from Debian's packages (scripts/install-deps.sh).
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
-find_package(fmt REQUIRED)
-find_package(spdlog REQUIRED)
-find_package(nlohmann_json REQUIRED)
 
-pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
-pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
-pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
-pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
-pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
-# The backend simulator: HTTP(S) server and its database.
-pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+if(WIN32)
+  # The Windows build links the libraries scripts/windows-deps.sh cross-built
+  # (cmake/mingw-w64.cmake points the searches there).
+  include(cmake/WindowsDependencies.cmake)
+else()
+  find_package(fmt REQUIRED)
+  find_package(spdlog REQUIRED)
+  find_package(nlohmann_json REQUIRED)
+
+  pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+  pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
+  pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
+  pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+  # The backend simulator: HTTP(S) server and its database.
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+  pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+endif()
 
 # Standalone Asio is header-only.
 find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
@@ -21,6 +28,9 @@ target_include_directories(nb_asio INTERFACE ${ASIO_INCLUDE_DIR})
 # Every file must agree on how asio allocates, whatever it included first.
 target_compile_definitions(nb_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC)
 target_link_libraries(nb_asio INTERFACE Threads::Threads)
+if(WIN32)
+  target_link_libraries(nb_asio INTERFACE ws2_32 mswsock)
+endif()
 
 if(NB_BUILD_TESTS)
   find_package(GTest REQUIRED)

@@ -6,9 +6,21 @@ endfunction()
 
 # A subsystem library made of every source in its folder. Folders that have
 # no sources yet give an interface library, so dependants link regardless.
+# Sources of one platform's mechanism are listed after LINUX or WINDOWS and
+# compiled on that platform only; DEPS_LINUX and DEPS_WINDOWS likewise.
 function(nb_add_subsystem target)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LINUX;WINDOWS;DEPS_LINUX;DEPS_WINDOWS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  if(WIN32)
+    set(other_platform ${ARG_LINUX})
+    list(APPEND ARG_DEPS ${ARG_DEPS_WINDOWS})
+  else()
+    set(other_platform ${ARG_WINDOWS})
+    list(APPEND ARG_DEPS ${ARG_DEPS_LINUX})
+  endif()
+  foreach(file ${other_platform})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+  endforeach()
   if(sources)
     add_library(${target} STATIC ${sources})
     nb_target_defaults(${target})
@@ -47,7 +59,13 @@ endfunction()
 
 # A GoogleTest executable whose cases are registered with CTest one by one.
 function(nb_add_test target)
-  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LINUX;WINDOWS;LIBS;LABELS" ${ARGN})
+  # Cases of one platform's mechanism are listed after LINUX or WINDOWS.
+  if(WIN32)
+    list(APPEND ARG_SOURCES ${ARG_WINDOWS})
+  else()
+    list(APPEND ARG_SOURCES ${ARG_LINUX})
+  endif()
   nb_existing_sources(ARG_SOURCES)
   if(NOT ARG_SOURCES)
     message(STATUS "${target}: no sources yet, skipped")
@@ -73,7 +91,7 @@ function(nb_add_test target)
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${optional_properties}
-               ENVIRONMENT "NB_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+               ENVIRONMENT "NB_SOURCE_DIR=${NB_TEST_SOURCE_DIR}")
 endfunction()
 
 # A Google Benchmark executable under bench/.

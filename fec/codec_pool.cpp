@@ -1,11 +1,11 @@
 #include "fec/codec_pool.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <mutex>
 #include <new>
 #include <vector>
+
+#include "common/heap_trim.h"
 
 namespace nb::fec {
 namespace {
@@ -79,7 +79,7 @@ size_t CodecPool::release_all() noexcept {
     // The codecs' buffers were large enough to come from the allocator's
     // arenas rather than their own mappings; without a trim those pages stay
     // resident long after the stream that needed them.
-    malloc_trim(0);
+    return_free_heap_to_system();
     return bytes;
 }
 

@@ -2,8 +2,6 @@
 
 #include "net/input_sender.h"
 
-#include <netinet/in.h>
-#include <netinet/ip.h>
 #include <sodium.h>
 #include <spdlog/spdlog.h>
 

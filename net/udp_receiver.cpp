@@ -5,14 +5,11 @@
 
 #include <spdlog/spdlog.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstring>
 #include <system_error>
 
 #include "common/log_text.h"
+#include "net/datagram_batch.h"
 
 namespace nb {
 
@@ -49,8 +46,10 @@ UdpReceiver::UdpReceiver(Passkey, asio::io_context& io, uint16_t port, ProbeTimi
                          k_receive_buffer_bytes);
         }
     }
-    // No counterpart of a connection-reset switch is needed: an unconnected
-    // UDP socket on Linux gets no ICMP-induced receive errors.
+    // Batches are taken without waiting; the receive loop waits in asio.
+    socket_.non_blocking(true, ec);
+    if (ec) throw asio::system_error(ec, "non_blocking");
+    DatagramBatch::prepare_socket(socket_.native_handle());
     spdlog::info("UdpReceiver: bound to port {}", local_port_);
 }
 
@@ -137,44 +136,6 @@ void UdpReceiver::start() {
     arm_receive();
 }
 
-namespace {
-
-// One batch of receive slots per I/O thread: a batch is filled and handled
-// on the thread that woke up, so no other thread ever touches it and
-// nothing needs copying before the next wait is armed.
-struct ReceiveBatch {
-    std::array<std::array<uint8_t, UdpReceiver::k_slot_bytes>, UdpReceiver::k_batch_datagrams> slots;
-    std::array<sockaddr_in, UdpReceiver::k_batch_datagrams> senders;
-    std::array<iovec, UdpReceiver::k_batch_datagrams> vectors;
-    std::array<mmsghdr, UdpReceiver::k_batch_datagrams> headers;
-
-    ReceiveBatch() {
-        for (size_t i = 0; i < UdpReceiver::k_batch_datagrams; ++i) {
-            vectors[i] = {slots[i].data(), slots[i].size()};
-            headers[i] = {};
-            headers[i].msg_hdr.msg_iov = &vectors[i];
-            headers[i].msg_hdr.msg_iovlen = 1;
-        }
-    }
-
-    // Takes what is queued on the socket without waiting: the count, or -1
-    // with errno set.
-    int receive(int fd) {
-        for (size_t i = 0; i < UdpReceiver::k_batch_datagrams; ++i) {
-            headers[i].msg_hdr.msg_name = &senders[i];
-            headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
-            headers[i].msg_hdr.msg_flags = 0;
-            headers[i].msg_len = 0;
-        }
-        return ::recvmmsg(fd, headers.data(), static_cast<unsigned>(headers.size()), MSG_DONTWAIT, nullptr);
-    }
-
-    asio::ip::udp::endpoint sender(size_t i) const {
-        return {asio::ip::address_v4(ntohl(senders[i].sin_addr.s_addr)), ntohs(senders[i].sin_port)};
-    }
-};
-
-}  // namespace
 
 // Called with socket_mutex_ held.
 void UdpReceiver::arm_receive() {
@@ -185,13 +146,12 @@ void UdpReceiver::arm_receive() {
 
 void UdpReceiver::on_readable(const asio::error_code& error) {
     if (error == asio::error::operation_aborted) return;
-    thread_local ReceiveBatch batch;
+    // One batch per I/O thread: it is filled and handled on the thread that
+    // woke up, so no other thread ever touches it and nothing needs copying
+    // before the next wait is armed.
+    thread_local DatagramBatch batch;
     int received = 0;
-    int receive_errno = 0;
-    if (!error && running_.load()) {
-        received = batch.receive(socket_.native_handle());
-        if (received < 0) receive_errno = errno;
-    }
+    if (!error && running_.load()) received = batch.receive(socket_.native_handle());
     {
         // Re-arm before handing the datagrams on, so a slow handler never
         // stalls the socket: another I/O thread takes the next batch.
@@ -203,20 +163,23 @@ void UdpReceiver::on_readable(const asio::error_code& error) {
         return;
     }
     if (received < 0) {
-        if (receive_errno == EAGAIN || receive_errno == EWOULDBLOCK || receive_errno == EINTR) return;
-        if (receive_errno == ECONNREFUSED) {
-            spdlog::debug("UdpReceiver: ECONNREFUSED (stale ICMP) - resuming");
-            return;
+        switch (batch.failure()) {
+            case DatagramBatch::Failure::connection_reset:
+                spdlog::debug("UdpReceiver: ECONNREFUSED (stale ICMP) - resuming");
+                return;
+            case DatagramBatch::Failure::other:
+                spdlog::warn("UdpReceiver: recv error: {}", batch.failure_text());
+                return;
+            default:
+                return;
         }
-        spdlog::warn("UdpReceiver: recv error: {}", std::generic_category().message(receive_errno));
-        return;
     }
     for (int i = 0; i < received; ++i) {
-        const mmsghdr& header = batch.headers[static_cast<size_t>(i)];
-        const size_t length = header.msg_len;
+        const auto slot = static_cast<size_t>(i);
+        const size_t length = batch.length(slot);
         // Longer than any slot: the kernel cut it, and a cut datagram can
         // only fail its checks further on.
-        if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+        if (batch.truncated(slot)) {
             spdlog::trace("UdpReceiver: oversized datagram ({} bytes kept), dropping", length);
             continue;
         }
@@ -224,7 +187,7 @@ void UdpReceiver::on_readable(const asio::error_code& error) {
             spdlog::trace("UdpReceiver: runt packet ({} bytes), dropping", length);
             continue;
         }
-        deliver(batch.slots[static_cast<size_t>(i)].data(), length, batch.sender(static_cast<size_t>(i)));
+        deliver(batch.data(slot), length, batch.sender(slot));
     }
 }
 

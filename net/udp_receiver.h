@@ -14,6 +14,8 @@
 #include <span>
 #include <string>
 
+#include "net/datagram_batch.h"
+
 namespace nb {
 
 // Bytes of one accepted datagram, valid only during the call, and its sender.
@@ -28,7 +30,7 @@ struct ProbeTiming {
 
 class UdpReceiver : public std::enable_shared_from_this<UdpReceiver> {
 public:
-    static constexpr size_t k_slot_bytes = 2048;
+    static constexpr size_t k_slot_bytes = DatagramBatch::k_slot_bytes;
     static constexpr size_t k_min_datagram_bytes = 22;  // a media header
     // Room for about a third of a second of a flood of 50 000 datagrams a
     // second while the I/O threads are busy elsewhere (a decode, a present);
@@ -36,7 +38,7 @@ public:
     static constexpr int k_receive_buffer_bytes = 8 * 1024 * 1024;
     // Datagrams taken per wake-up: one system call instead of one per
     // datagram is what lets the drain outpace a flood.
-    static constexpr size_t k_batch_datagrams = 32;
+    static constexpr size_t k_batch_datagrams = DatagramBatch::k_capacity;
 
     // Opens an IPv4 socket bound to 0.0.0.0:port (0 picks a free port) and
     // asks for an 8 MiB receive buffer, logging what the kernel grants.
