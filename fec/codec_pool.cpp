@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/heap_trim.h"
+#include "common/thread_exit.h"
 
 namespace nb::fec {
 namespace {
@@ -32,8 +33,12 @@ struct ThreadCache {
 };
 
 ThreadCache& cache() {
-    thread_local ThreadCache instance;
-    return instance;
+    thread_local ThreadCache* instance = nullptr;
+    if (!instance) {
+        instance = new ThreadCache;
+        at_thread_exit([](void* object) { delete static_cast<ThreadCache*>(object); }, instance);
+    }
+    return *instance;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "common/log_text.h"
+#include "common/thread_exit.h"
 #include "net/datagram_batch.h"
 
 namespace nb {
@@ -149,7 +150,12 @@ void UdpReceiver::on_readable(const asio::error_code& error) {
     // One batch per I/O thread: it is filled and handled on the thread that
     // woke up, so no other thread ever touches it and nothing needs copying
     // before the next wait is armed.
-    thread_local DatagramBatch batch;
+    thread_local DatagramBatch* thread_batch = nullptr;
+    if (!thread_batch) {
+        thread_batch = new DatagramBatch;
+        at_thread_exit([](void* object) { delete static_cast<DatagramBatch*>(object); }, thread_batch);
+    }
+    DatagramBatch& batch = *thread_batch;
     int received = 0;
     if (!error && running_.load()) received = batch.receive(socket_.native_handle());
     {

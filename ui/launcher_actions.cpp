@@ -73,7 +73,9 @@ bool connect_from_deep_link(Impl& impl, const std::string& link) {
 }  // namespace
 
 void set_status(Impl& impl, std::string text, StatusKind kind) {
-    impl.status.text = std::move(text);
+    // Error texts come from the backend: a forged line break or terminal
+    // escape would otherwise be drawn as it stands.
+    impl.status.text = log_safe(text);
     impl.status.kind = kind;
     impl.status.time = std::chrono::steady_clock::now();
 }

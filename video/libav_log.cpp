@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string_view>
 
+#include "common/log_text.h"
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -23,7 +25,8 @@ void forward(void* object, int level, const char* format, va_list args) {
     av_log_format_line2(object, level, format, args, line, sizeof(line), &print_prefix);
     std::string_view text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    if (!text.empty()) spdlog::debug("libav: {}", text);
+    // The decoder quotes stream contents in some of its complaints.
+    if (!text.empty()) spdlog::debug("libav: {}", log_safe(text));
 }
 
 }  // namespace
