@@ -37,6 +37,11 @@ Depacketizer::Depacketizer(Decryption& decryption, std::function<int64_t()> cloc
     }
 }
 
+Depacketizer::~Depacketizer() {
+    if (frames_assembled() == 0 && frames_given_up() == 0) return;
+    spdlog::info("Depacketizer: {} frames assembled, {} given up incomplete", frames_assembled(), frames_given_up());
+}
+
 void Depacketizer::set_frame_callback(FrameCallback callback) { frame_callback_ = std::move(callback); }
 
 DatagramHandler Depacketizer::datagram_handler() {
@@ -89,6 +94,7 @@ void Depacketizer::store_locked(const MediaHeader& header, const uint8_t* plaint
         if (d > k_frame_id_window || d < -k_frame_id_window) {
             spdlog::warn("Depacketizer: frame_id discontinuity {} -> {}, re-baselining", latest_frame_id_,
                          header.frame_id);
+            frames_given_up_.fetch_add(pending_.size(), std::memory_order_relaxed);
             pending_.clear();
             pending_bytes_ = 0;
             latest_frame_id_ = 0;
@@ -139,6 +145,7 @@ Depacketizer::PendingTable::iterator Depacketizer::find_or_create_locked(const M
             }
             spdlog::debug("Depacketizer: pending-state limit, evicting frame {}", oldest->first);
             erase_locked(oldest);
+            frames_given_up_.fetch_add(1, std::memory_order_relaxed);
         }
         it = pending_.try_emplace(header.frame_id).first;
     }
@@ -167,6 +174,7 @@ void Depacketizer::complete_locked(PendingTable::iterator it, int64_t arrival_us
     done.key = frame.key;
     done.first_packet_us = frame.first_arrival_us;
     done.last_packet_us = arrival_us;
+    frames_assembled_.fetch_add(1, std::memory_order_relaxed);
     if (!has_baseline_ || frame.frame_id > latest_frame_id_) latest_frame_id_ = frame.frame_id;
     has_baseline_ = true;
     erase_locked(it);
@@ -175,6 +183,7 @@ void Depacketizer::complete_locked(PendingTable::iterator it, int64_t arrival_us
             spdlog::debug("Depacketizer: evicting superseded frame {} (latest={})", other->first, latest_frame_id_);
             pending_bytes_ -= other->second.bytes;
             other = pending_.erase(other);
+            frames_given_up_.fetch_add(1, std::memory_order_relaxed);
         } else {
             ++other;
         }
@@ -200,6 +209,7 @@ void Depacketizer::sweep_stale() {
                           frame.received_count, frame.packet_count, age);
             pending_bytes_ -= frame.bytes;
             it = pending_.erase(it);
+            frames_given_up_.fetch_add(1, std::memory_order_relaxed);
         } else {
             ++it;
         }

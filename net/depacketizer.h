@@ -36,6 +36,8 @@ public:
     // of a monotonic clock (now_us unless a test drives time). Initialises
     // the fountain-code library; if that fails, repairs simply never succeed.
     explicit Depacketizer(Decryption& decryption, std::function<int64_t()> clock = {}, FecCodecApi fec = {});
+    // Logs how many frames were assembled and how many given up incomplete.
+    ~Depacketizer();
     Depacketizer(const Depacketizer&) = delete;
     Depacketizer& operator=(const Depacketizer&) = delete;
 
@@ -56,6 +58,10 @@ public:
     void sweep_stale();
 
     uint64_t decrypt_failures() const { return decrypt_failures_.load(std::memory_order_relaxed); }
+    // Frames handed to the callback, and frames dropped before all their
+    // data arrived or could be rebuilt (superseded, stale or over a limit).
+    uint64_t frames_assembled() const { return frames_assembled_.load(std::memory_order_relaxed); }
+    uint64_t frames_given_up() const { return frames_given_up_.load(std::memory_order_relaxed); }
     size_t pending_frames() const;
     uint64_t pending_bytes() const;
     uint32_t latest_frame_id() const;
@@ -87,6 +93,8 @@ private:
     bool has_baseline_ = false;
 
     std::atomic<uint64_t> decrypt_failures_{0};
+    std::atomic<uint64_t> frames_assembled_{0};
+    std::atomic<uint64_t> frames_given_up_{0};
     // Forged datagrams fail as fast as anyone can send them; one line a
     // second says how many.
     LogRateLimiter decrypt_failure_log_;

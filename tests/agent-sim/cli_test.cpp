@@ -19,7 +19,7 @@ ParsedOptions parse(std::vector<std::string> args) {
 TEST(AgentOptions, ValuesArriveInBothSpellings) {
     const auto p = parse({"--token", "t", "--control-port=49001", "--fec-count", "5", "--loss=2.5",
                           "--withhold-frames", "3,10,11", "--annexb-codec", "hevc", "--no-audio", "--seed=42", "--omit-key", "audio",
-                          "--omit-key=input"});
+                          "--omit-key=input", "--stream-size", "1280x720"});
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.options.token, "t");
     EXPECT_EQ(p.options.control_port, 49001);
@@ -30,6 +30,8 @@ TEST(AgentOptions, ValuesArriveInBothSpellings) {
     EXPECT_FALSE(p.options.audio);
     EXPECT_EQ(p.options.seed, 42u);
     EXPECT_TRUE(p.options.omit_audio_key && p.options.omit_input_key && !p.options.omit_video_key);
+    EXPECT_EQ(p.options.stream_width, 1280);
+    EXPECT_EQ(p.options.stream_height, 720);
     // Production ports unless told otherwise.
     EXPECT_EQ(p.options.video_port, 48002);
     EXPECT_EQ(p.options.audio_port, 48003);
@@ -53,6 +55,8 @@ TEST(AgentOptions, BadCommandLinesNameTheirFault) {
         {{"--accept-any-token", "--video-port", "5000", "--input-port", "5000"}, "must differ"},
         {{"--accept-any-token", "--no-audio", "--audio-file", "x.pcm"}, "contradict"},
         {{"--accept-any-token", "--duration", "0"}, "--duration"},
+        {{"--accept-any-token", "--stream-size", "1281x720"}, "--stream-size expects WIDTHxHEIGHT"},
+        {{"--accept-any-token", "--stream-size", "1280x720p"}, "--stream-size"},
     };
     for (const auto& [args, part] : cases) {
         const auto p = parse(args);

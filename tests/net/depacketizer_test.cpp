@@ -139,6 +139,9 @@ TEST_F(DepacketizerTest, CompletionEvictsOlderFramesAndIgnoresTheirLatePackets) 
     EXPECT_EQ(delivered_ids(), std::vector<uint32_t>{10});
     EXPECT_EQ(depacketizer_.pending_frames(), 1u);
     EXPECT_EQ(depacketizer_.latest_frame_id(), 10u);
+    // Each frame counted once, however many of its packets came late.
+    EXPECT_EQ(depacketizer_.frames_assembled(), 1u);
+    EXPECT_EQ(depacketizer_.frames_given_up(), 2u);
 }
 
 // Streams start at frame 0; its repeated packets must not bring it back.
@@ -197,6 +200,7 @@ TEST_F(DepacketizerTest, The257thFrameEvictsTheOldestArrival) {
     feed(stream_.packet(5000, 0, 2, std::vector<uint8_t>(1162, 1)));
     EXPECT_EQ(logs_.count("Depacketizer: pending-state limit"), 1u);
     EXPECT_EQ(depacketizer_.pending_bytes(), 256u * 1162u);
+    EXPECT_EQ(depacketizer_.frames_given_up(), 1u);
 }
 
 TEST_F(DepacketizerTest, PendingBytesAreCappedAt64MiB) {
@@ -257,6 +261,8 @@ TEST_F(DepacketizerTest, SweepDropsFramesOlderThan100ms) {
     EXPECT_EQ(logs_.matching("Depacketizer: dropping stale frame"),
               std::vector<std::string>{"Depacketizer: dropping stale frame 30 (2/5 pkts, age=100001us)"});
     EXPECT_EQ(depacketizer_.pending_bytes(), 1162u);
+    EXPECT_EQ(depacketizer_.frames_given_up(), 1u);
+    EXPECT_EQ(depacketizer_.frames_assembled(), 0u);
 }
 
 // Two threads feed halves of each shuffled frame at once; a barrier per frame

@@ -131,8 +131,8 @@ std::shared_ptr<const StreamSession> Agent::authenticate(uint64_t connection, co
     }
     auto session = StreamSession::create(++sessions_created_);
     session->codec = codec;
-    session->width = request.width;
-    session->height = request.height;
+    session->width = options_.stream_width > 0 ? options_.stream_width : request.width;
+    session->height = options_.stream_height > 0 ? options_.stream_height : request.height;
     session->fps = request.fps;
     session->bitrate_kbps = request.bitrate_kbps;
     session->omit_video_key = options_.omit_video_key;

@@ -6,8 +6,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <string_view>
+
+#include "tools/agent-sim/test_scene.h"
 
 namespace nb {
 namespace {
@@ -150,6 +153,20 @@ const std::vector<OptionSpec>& specs() {
         {"--busy-scene", nullptr, "Add a band of changing noise so frames fill the bitrate (load tests).",
          [](AgentOptions& o, std::string_view) {
              o.busy_scene = true;
+             return std::string();
+         }},
+        {"--stream-size", "WxH", "Stream this size whatever the client asks for (a PC with this screen size).",
+         [](AgentOptions& o, std::string_view t) {
+             int width = 0;
+             int height = 0;
+             char tail = 0;
+             const std::string text(t);
+             if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &tail) != 2 ||
+                 !TestScene::valid_size(width, height)) {
+                 return std::string("expects WIDTHxHEIGHT, even sizes from 64x36 to 8192x8192");
+             }
+             o.stream_width = width;
+             o.stream_height = height;
              return std::string();
          }},
         {"--annexb", "FILE", "Stream this Annex-B file (looped) instead of the rendered scene.",

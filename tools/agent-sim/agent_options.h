@@ -51,6 +51,10 @@ struct AgentOptions {
     bool intra_refresh = false;
     int encoder_threads = 0;
     bool busy_scene = false;  // noise band so frames use the whole bitrate
+    // The size streamed whatever the client asks, as from a PC whose screen
+    // has this size; 0 x 0 streams the size asked for.
+    int stream_width = 0;
+    int stream_height = 0;
     std::string annexb_file;  // stream this instead of the scene
     VideoCodec annexb_codec = VideoCodec::H264;
 
