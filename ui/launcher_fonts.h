@@ -1,5 +1,6 @@
-// The launcher's four font slots: DejaVu Sans regular at 13 and 15 px and
-// bold at 17 and 22 px, with Latin, Cyrillic and the screens' symbols.
+// The launcher's four font slots: the platform's face (DejaVu Sans on Linux,
+// Segoe UI on Windows) regular at 13 and 15 px and bold at 17 and 22 px,
+// with Latin, Cyrillic and the screens' symbols.
 #pragma once
 
 #include <string>
@@ -10,10 +11,12 @@ struct ImGuiIO;
 
 namespace nb::ui {
 
-// The file of DejaVu Sans in the wanted weight: fontconfig's answer when it
-// really is that family, else Debian's standard path. Empty when neither
-// exists.
-std::string find_dejavu_sans(bool bold);
+// The family the launcher draws with on this platform.
+extern const char* const k_launcher_face;
+
+// The file of that face in the wanted weight, found the platform's way
+// (fontconfig, or the system's fonts folder). Empty when there is none.
+std::string find_launcher_face(bool bold);
 
 // Adds the four slots to the atlas, regular 15 px first so it is the
 // default. A slot whose file is missing gets ImGui's built-in face and a

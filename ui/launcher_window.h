@@ -1,9 +1,12 @@
-// The launcher's SDL window with its OpenGL 3.3 context and ImGui context:
-// created for one show() and gone when it returns.
+// The launcher's SDL window with the platform's graphics and an ImGui
+// context: created for one show() and gone when it returns.
 #pragma once
 
 #include <SDL.h>
 
+#include <memory>
+
+#include "ui/imgui_surface.h"
 #include "ui/launcher_impl.h"
 
 namespace nb::ui {
@@ -18,7 +21,7 @@ public:
     LauncherWindow(const LauncherWindow&) = delete;
     LauncherWindow& operator=(const LauncherWindow&) = delete;
 
-    // SDL, the window, the GL context and ImGui with the launcher's theme and
+    // SDL, the window, its graphics and ImGui with the launcher's theme and
     // fonts. False (logged) when any of them fails; close() undoes the rest.
     bool open(LauncherFonts& fonts);
     void close();
@@ -35,9 +38,7 @@ public:
 private:
     bool sdl_started_ = false;
     SDL_Window* window_ = nullptr;
-    SDL_GLContext gl_context_ = nullptr;
-    bool platform_backend_ = false;
-    bool renderer_backend_ = false;
+    std::unique_ptr<ImGuiSurface> surface_;
 };
 
 }  // namespace nb::ui

@@ -1,17 +1,12 @@
-// The status card: its own OpenGL context and Dear ImGui context on the
+// The status card: its own drawing surface and Dear ImGui context on the
 // streaming window for as long as no picture needs the window.
 #include "ui/status_card.h"
 
 #include <imgui.h>
-#include <imgui_impl_opengl3.h>
-#include <imgui_impl_sdl.h>
 #include <spdlog/spdlog.h>
-
-#include <GL/gl.h>
 
 #include <algorithm>
 
-#include "ui/launcher_fonts.h"
 #include "ui/launcher_widgets.h"
 #include "ui/theme.h"
 
@@ -21,55 +16,23 @@ namespace {
 
 namespace lp = launcher_palette;
 
-constexpr const char* k_glsl_version = "#version 330 core";
 constexpr float k_button_width = 140.0f;
 constexpr float k_margin = 24.0f;
 constexpr float k_spinner_radius = 18.0f;
 
 }  // namespace
 
-StatusCard::StatusCard(SDL_Window* window) : window_(window) {
-    if (!open()) close();
+StatusCard::StatusCard(SDL_Window* window) : surface_(window) {
+    // A blocked present would hold up the event wait that cancels the
+    // attempt. The stream's overlay makes its own ImGui context later on the
+    // video thread; this one is gone by then.
+    if (!surface_.open(fonts_, false, "StatusCard")) {
+        surface_.close();
+        spdlog::warn("StatusCard: the title alone shows the status");
+    }
 }
 
-StatusCard::~StatusCard() { close(); }
-
-bool StatusCard::open() {
-    gl_context_ = SDL_GL_CreateContext(window_);
-    if (!gl_context_) {
-        spdlog::warn("StatusCard: no OpenGL context ({}), the title alone shows the status", SDL_GetError());
-        return false;
-    }
-    SDL_GL_MakeCurrent(window_, gl_context_);
-    // A blocked swap would hold up the event wait that cancels the attempt.
-    SDL_GL_SetSwapInterval(0);
-    // The stream's overlay makes its own ImGui context later on the video
-    // thread; this one is gone by then.
-    ImGui::CreateContext();
-    ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;
-    fonts_ = load_launcher_fonts(io);
-    apply_launcher_theme(ImGui::GetStyle());
-    platform_backend_ = ImGui_ImplSDL2_InitForOpenGL(window_, gl_context_);
-    renderer_backend_ = platform_backend_ && ImGui_ImplOpenGL3_Init(k_glsl_version);
-    if (!renderer_backend_) {
-        spdlog::warn("StatusCard: ImGui back ends failed to start, the title alone shows the status");
-        return false;
-    }
-    return true;
-}
-
-void StatusCard::close() {
-    if (renderer_backend_) ImGui_ImplOpenGL3_Shutdown();
-    if (platform_backend_) ImGui_ImplSDL2_Shutdown();
-    renderer_backend_ = platform_backend_ = false;
-    if (ImGui::GetCurrentContext()) ImGui::DestroyContext();
-    if (gl_context_) {
-        SDL_GL_MakeCurrent(window_, nullptr);
-        SDL_GL_DeleteContext(gl_context_);
-    }
-    gl_context_ = nullptr;
-}
+StatusCard::~StatusCard() = default;
 
 void StatusCard::show(const std::string& text, Kind kind) {
     text_ = text;
@@ -78,8 +41,8 @@ void StatusCard::show(const std::string& text, Kind kind) {
 }
 
 bool StatusCard::handle(const SDL_Event& event) {
-    if (!renderer_backend_) return false;
-    ImGui_ImplSDL2_ProcessEvent(&event);
+    if (!surface_.ready()) return false;
+    surface_.process_event(event);
     // A click lands between two draws; the button reports it on the next.
     if (event.type == SDL_MOUSEBUTTONUP || event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_KEYDOWN) draw();
     const bool pressed = cancel_pressed_;
@@ -88,10 +51,8 @@ bool StatusCard::handle(const SDL_Event& event) {
 }
 
 void StatusCard::draw() {
-    if (!renderer_backend_) return;
-    ImGui_ImplOpenGL3_NewFrame();
-    ImGui_ImplSDL2_NewFrame();
-    ImGui::NewFrame();
+    if (!surface_.ready()) return;
+    surface_.begin_frame();
 
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(viewport->Pos);
@@ -131,15 +92,7 @@ void StatusCard::draw() {
     ImGui::End();
     ImGui::PopStyleColor();
 
-    ImGui::Render();
-    int width_px = 0;
-    int height_px = 0;
-    SDL_GL_GetDrawableSize(window_, &width_px, &height_px);
-    glViewport(0, 0, width_px, height_px);
-    glClearColor(lp::background.r, lp::background.g, lp::background.b, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
-    SDL_GL_SwapWindow(window_);
+    surface_.end_frame(lp::background);
 }
 
 }  // namespace nb::ui

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "ui/imgui_surface.h"
 #include "ui/launcher_impl.h"
 
 namespace nb::ui {
@@ -15,8 +16,9 @@ public:
     enum class Kind { progress, notice };
 
     // Borrows the window's drawing surface on the calling thread until
-    // destroyed; the caller's thread must own the window's events. Without
-    // OpenGL the card stays blank and the caller's window title speaks.
+    // destroyed; the caller's thread must own the window's events. When the
+    // surface cannot be made, the card stays blank and the caller's window
+    // title speaks.
     explicit StatusCard(SDL_Window* window);
     ~StatusCard();
     StatusCard(const StatusCard&) = delete;
@@ -32,14 +34,8 @@ public:
     void draw();
 
 private:
-    bool open();
-    void close();
-
-    SDL_Window* window_;
-    SDL_GLContext gl_context_ = nullptr;
-    bool platform_backend_ = false;
-    bool renderer_backend_ = false;
-    LauncherFonts fonts_;
+    LauncherFonts fonts_;  // filled when the surface opens
+    ImGuiSurface surface_;
     std::string text_;
     Kind kind_ = Kind::progress;
     bool cancel_pressed_ = false;
