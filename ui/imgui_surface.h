@@ -48,4 +48,8 @@ private:
     bool ready_ = false;
 };
 
+// An ImGui context with the launcher's theme and fonts, made current; the
+// surfaces call it once their graphics exist.
+void create_launcher_imgui_context(LauncherFonts& fonts);
+
 }  // namespace nb::ui

@@ -14,7 +14,6 @@
 #include <windows.h>
 #include <wrl/client.h>
 
-#include "ui/launcher_fonts.h"
 
 // Declared by the back end's header only in a comment, so that including it
 // does not drag <windows.h> into every user.
@@ -147,12 +146,7 @@ bool ImGuiSurface::open(LauncherFonts& fonts, bool vsync, const char* owner) {
         return false;
     }
     if (!b.create_device(owner) || !b.create_swap_chain(window_, owner)) return false;
-    ImGui::CreateContext();
-    ImGuiIO& io = ImGui::GetIO();
-    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
-    io.IniFilename = nullptr;
-    fonts = load_launcher_fonts(io);
-    apply_launcher_theme(ImGui::GetStyle());
+    create_launcher_imgui_context(fonts);
     b.platform = ImGui_ImplWin32_Init(b.hwnd);
     b.renderer = b.platform && ImGui_ImplDX11_Init(b.device.Get(), b.context.Get());
     if (!b.renderer) {

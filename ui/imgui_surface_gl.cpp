@@ -9,7 +9,6 @@
 
 #include <GL/gl.h>
 
-#include "ui/launcher_fonts.h"
 
 namespace nb::ui {
 
@@ -48,12 +47,7 @@ bool ImGuiSurface::open(LauncherFonts& fonts, bool vsync, const char* owner) {
     if (SDL_GL_SetSwapInterval(vsync ? 1 : 0) != 0 && vsync) {
         spdlog::warn("{}: vertical sync unavailable: {}", owner, SDL_GetError());
     }
-    ImGui::CreateContext();
-    ImGuiIO& io = ImGui::GetIO();
-    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
-    io.IniFilename = nullptr;
-    fonts = load_launcher_fonts(io);
-    apply_launcher_theme(ImGui::GetStyle());
+    create_launcher_imgui_context(fonts);
     backend_->platform = ImGui_ImplSDL2_InitForOpenGL(window_, backend_->gl_context);
     backend_->renderer = backend_->platform && ImGui_ImplOpenGL3_Init(k_glsl_version);
     if (!backend_->renderer) {
