@@ -23,7 +23,8 @@ bool attach_overlay(ui::OverlayImGui& overlay, Launcher& launcher, const Connect
         video->run_and_wait([&](IRenderer& renderer) {
             auto* gl = dynamic_cast<GlRenderer*>(&renderer);
             if (gl && gl->gl_context()) {
-                ready = overlay.initialize(gl->window(), gl->gl_context(), GlRenderer::k_glsl_version);
+                ready = overlay.initialize(
+                    ui::make_gl_overlay_backend(gl->window(), gl->gl_context(), GlRenderer::k_glsl_version));
             }
         });
     }

@@ -2,8 +2,6 @@
 #include "ui/overlay_imgui.h"
 
 #include <imgui.h>
-#include <imgui_impl_opengl3.h>
-#include <imgui_impl_sdl.h>
 #include <spdlog/spdlog.h>
 
 #include <chrono>
@@ -46,7 +44,7 @@ OverlayImGui::OverlayImGui(std::function<int64_t()> now_ns)
 
 OverlayImGui::~OverlayImGui() { shutdown(); }
 
-bool OverlayImGui::initialize(SDL_Window* window, SDL_GLContext gl_context, const char* glsl_version) {
+bool OverlayImGui::initialize(std::unique_ptr<OverlayBackend> backend) {
     std::lock_guard lock(lock_);
     if (initialized_.load()) return true;
     // The headers we compiled against must describe the library we linked.
@@ -56,8 +54,8 @@ bool OverlayImGui::initialize(SDL_Window* window, SDL_GLContext gl_context, cons
         spdlog::error("Overlay: ImGui library {} does not match headers {}", ImGui::GetVersion(), IMGUI_VERSION);
         return false;
     }
-    if (!window || !gl_context) {
-        spdlog::error("Overlay: no window or GL context to draw into");
+    if (!backend) {
+        spdlog::error("Overlay: no window or graphics to draw into");
         return false;
     }
 
@@ -74,21 +72,13 @@ bool OverlayImGui::initialize(SDL_Window* window, SDL_GLContext gl_context, cons
     apply_theme(ImGui::GetStyle());
     load_theme_font(io, k_font_pixels);
 
-    if (!ImGui_ImplSDL2_InitForOpenGL(window, gl_context)) {
-        spdlog::error("Overlay: SDL2 platform binding failed");
+    if (!backend->start()) {
         ImGui::DestroyContext(context_);
         context_ = nullptr;
         ImGui::SetCurrentContext(previous);
         return false;
     }
-    if (!ImGui_ImplOpenGL3_Init(glsl_version)) {
-        spdlog::error("Overlay: OpenGL3 renderer binding failed");
-        ImGui_ImplSDL2_Shutdown();
-        ImGui::DestroyContext(context_);
-        context_ = nullptr;
-        ImGui::SetCurrentContext(previous);
-        return false;
-    }
+    backend_ = std::move(backend);
     start_time_ns_ = now_ns_();
     has_start_time_ = true;
     position_ = {};
@@ -101,8 +91,8 @@ void OverlayImGui::shutdown() {
     std::lock_guard lock(lock_);
     if (!initialized_.load()) return;
     ImGui::SetCurrentContext(context_);
-    ImGui_ImplOpenGL3_Shutdown();
-    ImGui_ImplSDL2_Shutdown();
+    backend_->stop();
+    backend_.reset();
     ImGui::DestroyContext(context_);
     context_ = nullptr;
     initialized_.store(false);
@@ -149,7 +139,7 @@ void OverlayImGui::handle_event(const SDL_Event& event) {
     std::lock_guard lock(lock_);
     if (!initialized_.load() || !visible_) return;
     ImGui::SetCurrentContext(context_);
-    ImGui_ImplSDL2_ProcessEvent(&event);
+    backend_->process_event(event);
     if (event.type == SDL_MOUSEMOTION) {
         pointer_x_ = static_cast<float>(event.motion.x);
         pointer_y_ = static_cast<float>(event.motion.y);
@@ -181,8 +171,7 @@ void OverlayImGui::draw(const OverlayStats& stats, const LiveSessionInfo& live) 
 }
 
 void OverlayImGui::draw_frame_locked() {
-    ImGui_ImplOpenGL3_NewFrame();
-    ImGui_ImplSDL2_NewFrame();
+    backend_->new_frame();
     // The back end asks for the pointer's global position, which SDL on X11
     // caches from raw device motion: warped or injected moves never reach
     // it, and a slider held under such a pointer would not follow. The
@@ -243,7 +232,7 @@ void OverlayImGui::draw_frame_locked() {
     if (change && on_change_) on_change_(*change);
 
     ImGui::Render();
-    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    backend_->render(ImGui::GetDrawData());
 }
 
 void OverlayImGui::draw_drag_handle_locked() {

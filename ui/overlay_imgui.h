@@ -1,5 +1,5 @@
 // The in-stream overlay: a small floating panel drawn with Dear ImGui into
-// the streaming window's OpenGL back buffer just before each present. An
+// the streaming window's back buffer just before each present. An
 // information panel (session time, money, frame rate, latency, bitrate,
 // loss, codec) and a settings panel (bitrate and frame-rate sliders).
 #pragma once
@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "common/connection_params.h"
 #include "ui/live_session_info.h"
+#include "ui/overlay_backend.h"
 #include "ui/overlay_placement.h"
 #include "ui/streaming_change.h"
 
@@ -53,13 +55,13 @@ public:
     OverlayImGui(const OverlayImGui&) = delete;
     OverlayImGui& operator=(const OverlayImGui&) = delete;
 
-    // Creates the GUI context and binds it to the window and its GL context,
-    // which must be current on the calling thread. Once; false with the
-    // cause logged.
-    bool initialize(SDL_Window* window, SDL_GLContext gl_context, const char* glsl_version);
-    // Releases the GL objects, so the GL context must be current. Idempotent.
+    // Creates the GUI context and binds it to the window's graphics through
+    // `backend`, on the thread that draws (where a GL context is current).
+    // Once; false with the cause logged.
+    bool initialize(std::unique_ptr<OverlayBackend> backend);
+    // Releases the back end's graphics objects, on the drawing thread.
+    // Idempotent.
     void shutdown();
-
     void set_stream_info(int32_t bitrate_kbps, int32_t fps, int32_t width, int32_t height);
     void set_change_callback(ChangeCallback callback);
 
@@ -91,6 +93,7 @@ private:
     bool visible_ = false;
     OverlayMode mode_ = OverlayMode::information;
     ImGuiContext* context_ = nullptr;
+    std::unique_ptr<OverlayBackend> backend_;
 
     int64_t session_seconds_ = 0;
     int64_t balance_cents_ = 0;

@@ -47,7 +47,8 @@ protected:
         window_ = SDL_CreateWindow("nb_test_ui", 0, 0, k_width, k_height, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
         ASSERT_NE(window_, nullptr) << SDL_GetError();
         ASSERT_TRUE(renderer_.initialize(window_, k_width, k_height));
-        ASSERT_TRUE(overlay_.initialize(renderer_.window(), renderer_.gl_context(), GlRenderer::k_glsl_version));
+        ASSERT_TRUE(overlay_.initialize(
+            make_gl_overlay_backend(renderer_.window(), renderer_.gl_context(), GlRenderer::k_glsl_version)));
         overlay_.set_change_callback([this](const StreamingChange& change) { changes_.push_back(change); });
         SDL_SysWMinfo info;
         SDL_VERSION(&info.version);
