@@ -141,7 +141,7 @@ private:
     void resize_renderer() {
         int width = 0;
         int height = 0;
-        SDL_GL_GetDrawableSize(window_, &width, &height);
+        SDL_GetWindowSizeInPixels(window_, &width, &height);
         if (width <= 0 || height <= 0) return;
         if (VideoThread* video = launcher_.video()) {
             video->resize(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
