@@ -2,10 +2,10 @@
 
 #include <spdlog/spdlog.h>
 
+#include "app/overlay_graphics.h"
 #include "common/clock.h"
 #include "session/launcher.h"
 #include "session/stats_reporter.h"
-#include "video/gl_renderer.h"
 
 namespace nb {
 
@@ -21,11 +21,7 @@ bool attach_overlay(ui::OverlayImGui& overlay, Launcher& launcher, const Connect
     bool ready = false;
     if (video) {
         video->run_and_wait([&](IRenderer& renderer) {
-            auto* gl = dynamic_cast<GlRenderer*>(&renderer);
-            if (gl && gl->gl_context()) {
-                ready = overlay.initialize(
-                    ui::make_gl_overlay_backend(gl->window(), gl->gl_context(), GlRenderer::k_glsl_version));
-            }
+            if (auto backend = make_overlay_backend(renderer)) ready = overlay.initialize(std::move(backend));
         });
     }
     if (!ready) {
