@@ -1,4 +1,4 @@
-// The platform components a real session runs with.
+// The platform components a real session runs with on Linux.
 #include "audio/opus_audio_decoder.h"
 #include "audio/sdl_audio_player.h"
 #include "input/sdl_input_capture.h"
