@@ -13,4 +13,7 @@ inline constexpr int k_signal_check_ms = 50;
 void install_shutdown_signal_handler();
 bool shutdown_requested();
 
+// For the platform's handler: records the request. Async-signal-safe.
+void note_shutdown_signal() noexcept;
+
 }  // namespace nb
