@@ -50,3 +50,11 @@ find_program(NB_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(NB_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${NB_WINE})
 endif()
+
+# Dear ImGui with its Win32 and Direct3D 11 back ends, built into one
+# library by scripts/windows-deps.sh.
+find_library(NB_IMGUI_LIBRARY imgui REQUIRED)
+add_library(nb_imgui_backends INTERFACE)
+target_include_directories(nb_imgui_backends INTERFACE ${NB_WINDOWS_INCLUDE_DIR}/imgui
+                           ${NB_WINDOWS_INCLUDE_DIR}/imgui/backends)
+target_link_libraries(nb_imgui_backends INTERFACE ${NB_IMGUI_LIBRARY} d3d11 dxgi d3dcompiler dwmapi imm32)
