@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/video/log_capture.h"
+#include "tests/video/reference_stream.h"
 #include "tests/video/test_encoder.h"
 
 namespace nb {
@@ -256,6 +257,20 @@ TEST(LibavDecoder, LifecycleOutsideInitializeAndShutdown) {
     EXPECT_NE(feed(decoder, units[0], 0, true).picture, nullptr);
     decoder.shutdown();
     EXPECT_EQ(feed(decoder, units[0], 6, true).picture, nullptr);
+}
+
+TEST(LibavDecoder, DecodesTheCommittedReferenceStreamAsRecorded) {
+    // The same table checks the Windows decoder: H.264 decoding is exact.
+    const auto units = test::load_reference_stream();
+    ASSERT_EQ(units.size(), test::k_reference_frames);
+    LibavDecoder decoder(software());
+    ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
+    const test::ReferenceRun run = test::decode_reference_stream(decoder, units);
+    EXPECT_EQ(run.wrong_size, 0u);
+    ASSERT_EQ(run.digests.size(), test::k_reference_frames);
+    for (size_t i = 0; i < run.digests.size(); ++i) EXPECT_EQ(run.digests[i], test::k_reference_digests[i]) << i;
+    EXPECT_NEAR(run.bar_sample.y, test::k_bar_luma[2], 3);
+    EXPECT_NEAR(run.box_sample.y, 128, 3);
 }
 
 }  // namespace
