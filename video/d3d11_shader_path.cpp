@@ -17,6 +17,8 @@ using Microsoft::WRL::ComPtr;
 
 // One triangle that covers the viewport, built from the vertex index alone:
 // no vertex buffer or input layout to keep. Row 0 of the picture is its top.
+// Written for the simplest compilers too (wine's has no ?: operator): the
+// chroma layout is chosen by arithmetic, not by a branch.
 constexpr std::string_view k_shader_source = R"(
 cbuffer Conversion : register(b0) {
     float4 row_r;       // xyz: weights of Y', Cb, Cr
@@ -37,7 +39,7 @@ struct Varyings {
 };
 
 Varyings vs_main(uint id : SV_VertexID) {
-    float2 corner = float2((id << 1) & 2, id & 2);
+    float2 corner = float2(id & 1, id >> 1) * 2.0;
     Varyings v;
     v.position = float4(corner.x * 2.0 - 1.0, 1.0 - corner.y * 2.0, 0.0, 1.0);
     v.uv = corner * uv_window.xy;
@@ -47,10 +49,12 @@ Varyings vs_main(uint id : SV_VertexID) {
 float4 ps_main(Varyings v) : SV_Target {
     float y = plane0.Sample(bilinear, min(v.uv, uv_window.zw)).r;
     float2 cuv = min(v.uv, chroma_max.xy);
-    float2 c = offset.w > 0.5 ? plane1.Sample(bilinear, cuv).rg
-                              : float2(plane1.Sample(bilinear, cuv).r, plane2.Sample(bilinear, cuv).r);
-    float3 yuv = float3(y, c) - offset.xyz;
-    return float4(saturate(float3(dot(row_r.xyz, yuv), dot(row_g.xyz, yuv), dot(row_b.xyz, yuv))), 1.0);
+    float2 packed = plane1.Sample(bilinear, cuv).rg;
+    float2 planar = float2(packed.x, plane2.Sample(bilinear, cuv).r);
+    float2 c = planar + (packed - planar) * offset.w;
+    float3 yuv = float3(y, c.x, c.y) - offset.xyz;
+    float3 rgb = float3(dot(row_r.xyz, yuv), dot(row_g.xyz, yuv), dot(row_b.xyz, yuv));
+    return float4(saturate(rgb), 1.0);
 }
 )";
 

@@ -1,5 +1,7 @@
 #include "tests/video/reference_stream.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -109,6 +111,14 @@ ReferenceRun decode_reference_stream(IVideoDecoder& decoder, const std::vector<A
         run.digests.push_back(digest(p));
     }
     return run;
+}
+
+void expect_reference_pictures(const ReferenceRun& run) {
+    EXPECT_EQ(run.wrong_size, 0u);
+    ASSERT_EQ(run.digests.size(), k_reference_frames);
+    for (size_t i = 0; i < run.digests.size(); ++i) EXPECT_EQ(run.digests[i], k_reference_digests[i]) << "picture " << i;
+    EXPECT_NEAR(run.bar_sample.y, k_bar_luma[2], 3);
+    EXPECT_NEAR(run.box_sample.y, 128, 3);
 }
 
 const PictureDigest k_reference_digests[k_reference_frames] = {

@@ -54,6 +54,8 @@ struct ReferenceRun {
     Sample box_sample{};
 };
 ReferenceRun decode_reference_stream(IVideoDecoder& decoder, const std::vector<AccessUnit>& units);
+// Every picture out, of the right size, with the recorded samples.
+void expect_reference_pictures(const ReferenceRun& run);
 
 
 // Digests of the 30 pictures as libavcodec decoded them.
