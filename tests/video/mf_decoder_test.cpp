@@ -45,18 +45,20 @@ TEST_P(MfDecoderTest, PoolSlotsComeBackEveryFourthPictureUntouched) {
     ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
     std::vector<const Picture*> slots;
     std::vector<test::PictureDigest> digests;
-    for (uint32_t i = 0; i < 12; ++i) {
+    for (uint32_t i = 0; i < units_.size() && slots.size() < 12; ++i) {
         const DecodedFrame f = feed(decoder, units_[i], i, i == 0);
-        ASSERT_NE(f.picture, nullptr) << i;
         EXPECT_EQ(f.frame_id, i);
-        EXPECT_GT(f.decoded_at_us, 0u);
+        EXPECT_EQ(f.decoded_at_us > 0, f.picture != nullptr);
+        if (!f.picture) continue;
         slots.push_back(f.picture);
         digests.push_back(test::digest(*f.picture));
         // The three pictures before this one are still as they came out.
-        for (size_t back = 1; back < 4 && back <= i; ++back) {
-            EXPECT_EQ(test::digest(*slots[i - back]), digests[i - back]) << i << " - " << back;
+        const size_t n = slots.size() - 1;
+        for (size_t back = 1; back < 4 && back <= n; ++back) {
+            EXPECT_EQ(test::digest(*slots[n - back]), digests[n - back]) << n << " - " << back;
         }
     }
+    ASSERT_EQ(slots.size(), 12u);
     for (size_t i = 4; i < slots.size(); ++i) EXPECT_EQ(slots[i], slots[i - 4]);
     EXPECT_NE(slots[0], slots[1]);
 }
@@ -67,23 +69,23 @@ TEST_P(MfDecoderTest, GarbageAndEmptyInputsNeitherCrashNorEndTheStream) {
     ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
     int requests = 0;
     decoder.set_on_request_idr([&] { ++requests; });
-    ASSERT_NE(feed(decoder, units_[0], 0, true).picture, nullptr);
-    // Bytes that are no H.264 at all, a start code with a truncated slice,
-    // and nothing.
+    // Bytes that are no H.264 at all, and a slice cut off half way.
     const AccessUnit noise(3000, 0xAB);
     const AccessUnit truncated(units_[1].begin(), units_[1].begin() + static_cast<ptrdiff_t>(units_[1].size() / 2));
-    for (const AccessUnit* bad : {&noise, &truncated}) {
+    for (const AccessUnit* bad : {&noise, &truncated, &noise}) {
         const DecodedFrame f = feed(decoder, *bad, 1);
         EXPECT_EQ(f.frame_id, 1u);
         EXPECT_EQ(f.width, 320u);
     }
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(decoder.decode(units_[1].data(), 0, 2, false).picture, nullptr);
+    // Nothing at all is refused before it reaches the transform.
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(decoder.decode(units_[1].data(), 0, 2, false).picture, nullptr);
     EXPECT_EQ(decoder.decode(nullptr, 10, 3, false).picture, nullptr);
     EXPECT_GE(requests, 1);
-    EXPECT_GE(log.count("MfDecoder: ProcessInput failed (hr=0x80070057)"), 3u);
+    EXPECT_EQ(log.count("MfDecoder: ProcessInput failed (hr=0x80070057)"), 3u);
     // The stream goes on from its next key frame.
-    ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
-    EXPECT_NE(feed(decoder, units_[0], 4, true).picture, nullptr);
+    const test::ReferenceRun run = test::decode_reference_stream(decoder, units_);
+    EXPECT_FALSE(run.digests.empty());
+    EXPECT_EQ(run.wrong_size, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceManager, MfDecoderTest, ::testing::Bool(),

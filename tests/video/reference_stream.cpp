@@ -95,8 +95,10 @@ PictureDigest digest(const Picture& p) {
 
 ReferenceRun decode_reference_stream(IVideoDecoder& decoder, const std::vector<AccessUnit>& units) {
     ReferenceRun run;
-    for (uint32_t i = 0; i < units.size(); ++i) {
-        const DecodedFrame f = decoder.decode(units[i].data(), units[i].size(), i, i == 0);
+    if (units.empty()) return run;
+    for (uint32_t i = 0; i < units.size() + k_flush_inputs && run.digests.size() < k_reference_frames; ++i) {
+        const AccessUnit& unit = i < units.size() ? units[i] : units[0];
+        const DecodedFrame f = decoder.decode(unit.data(), unit.size(), i, i == 0 || i >= units.size());
         if (!f.picture) continue;
         const Picture& p = *f.picture;
         if (p.width != k_reference_width || p.height != k_reference_height || f.width != k_reference_width ||

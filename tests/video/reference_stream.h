@@ -45,7 +45,11 @@ inline std::ostream& operator<<(std::ostream& out, const PictureDigest& d) {
 
 // What a decoder made of the reference stream, fed one access unit per
 // call: the digests of the pictures in the order they came out, and any
-// record of the wrong size.
+// record of the wrong size. Decoders that hold pictures back for a call or
+// two (Media Foundation's under wine) get the stream's key frame again,
+// up to k_flush_inputs times, to push the last ones out; only the first
+// k_reference_frames pictures are kept.
+inline constexpr uint32_t k_flush_inputs = 4;
 struct ReferenceRun {
     std::vector<PictureDigest> digests;
     size_t wrong_size = 0;
