@@ -11,7 +11,6 @@
 
 #include "tests/video/log_capture.h"
 #include "tests/video/renderer_cases.h"
-#include "video/platform_video.h"
 
 namespace nb {
 namespace {
@@ -26,17 +25,6 @@ class D3d11RendererTest : public test::RendererCases,
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError(); }
 
-    void SetUp() override {
-        const uint32_t flags = prepare_platform_video_window();
-        window_ = SDL_CreateWindow("nb_test_video", 0, 0, 320, 240, flags | SDL_WINDOW_SHOWN);
-        ASSERT_NE(window_, nullptr) << SDL_GetError();
-        ASSERT_TRUE(renderer_.initialize(window_, 320, 240));
-    }
-    void TearDown() override {
-        renderer_.shutdown();
-        if (window_) SDL_DestroyWindow(window_);
-    }
-
     IRenderer& renderer() override { return renderer_; }
     std::vector<uint8_t> read_back() override { return renderer_.read_back_buffer(); }
     std::string_view component() const override { return "D3d11Renderer"; }
@@ -46,7 +34,6 @@ protected:
         renderer_.resize(w, h);
     }
 
-    SDL_Window* window_ = nullptr;
     D3d11Renderer renderer_{GetParam()};
 };
 

@@ -30,17 +30,6 @@ protected:
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
     }
 
-    void SetUp() override {
-        GlRenderer::prepare_window_attributes();
-        window_ = SDL_CreateWindow("nb_test_video", 0, 0, 320, 240, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
-        ASSERT_NE(window_, nullptr) << SDL_GetError();
-        ASSERT_TRUE(renderer_.initialize(window_, 320, 240));
-    }
-    void TearDown() override {
-        renderer_.shutdown();
-        if (window_) SDL_DestroyWindow(window_);
-    }
-
     IRenderer& renderer() override { return renderer_; }
     std::vector<uint8_t> read_back() override { return renderer_.read_back_buffer(); }
     std::string_view component() const override { return "GlRenderer"; }
@@ -55,7 +44,6 @@ protected:
         renderer_.resize(w, h);
     }
 
-    SDL_Window* window_ = nullptr;
     GlRenderer renderer_;
 };
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <SDL.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +15,7 @@
 
 #include "tests/video/log_capture.h"
 #include "tests/video/test_pictures.h"
+#include "video/platform_video.h"
 #include "video/renderer.h"
 
 namespace nb::test {
@@ -21,6 +24,19 @@ class RendererCases : public ::testing::Test {
 protected:
     using OwnedPicture = pictures::OwnedPicture;
     using ColourCase = pictures::ColourCase;
+
+    // A 320x240 streaming window made as the session makes it, with the
+    // renderer initialized on it. SDL's video must be up.
+    void SetUp() override {
+        const uint32_t flags = prepare_platform_video_window();
+        window_ = SDL_CreateWindow("nb_test_video", 0, 0, 320, 240, flags | SDL_WINDOW_SHOWN);
+        ASSERT_NE(window_, nullptr) << SDL_GetError();
+        ASSERT_TRUE(renderer().initialize(window_, 320, 240));
+    }
+    void TearDown() override {
+        renderer().shutdown();
+        if (window_) SDL_DestroyWindow(window_);
+    }
 
     virtual IRenderer& renderer() = 0;
     // The back buffer of the drawing sequence in progress as RGB rows.
@@ -42,6 +58,8 @@ protected:
         renderer().render_frame(&pic.picture, w, h);
         return read_and_present();
     }
+
+    SDL_Window* window_ = nullptr;
 
     void converts_known_samples_to_rgb() {
         using namespace pictures;
