@@ -8,23 +8,6 @@
 
 namespace nb {
 
-namespace {
-
-// Coded sizes round up to whole coding blocks (1080 lines are coded as 1088,
-// up to 64 for HEVC's largest blocks); a picture less than that larger than
-// the stream's size carries padding below and right of the visible part.
-// Anything larger is a genuinely new size and is shown whole.
-constexpr uint32_t k_max_padding = 64;
-
-uint32_t visible_extent(uint32_t picture, uint32_t requested) {
-    if (requested > 0 && requested <= picture && picture - requested < k_max_padding) return requested;
-    return picture;
-}
-
-const char* layout_name(PixelLayout layout) { return layout == PixelLayout::nv12 ? "NV12" : "YUV420P"; }
-
-}  // namespace
-
 void GlRenderer::prepare_window_attributes() {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);

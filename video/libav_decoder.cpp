@@ -148,12 +148,12 @@ uint32_t LibavDecoder::decoded_frames() const {
 
 uint32_t LibavDecoder::consecutive_errors() const {
     std::lock_guard lock(mutex_);
-    return consecutive_errors_;
+    return idr_policy_.consecutive_errors();
 }
 
 uint32_t LibavDecoder::frames_without_output() const {
     std::lock_guard lock(mutex_);
-    return frames_without_output_;
+    return idr_policy_.frames_without_output();
 }
 
 bool LibavDecoder::initialize(VideoCodec codec, uint32_t width, uint32_t height) {
@@ -217,9 +217,8 @@ bool LibavDecoder::initialize(VideoCodec codec, uint32_t width, uint32_t height)
     pool_width_ = width;
     pool_height_ = height;
     initialized_ = true;
-    consecutive_errors_ = 0;
     decoded_frames_ = 0;
-    frames_without_output_ = 0;
+    idr_policy_.reset();
     spdlog::info("LibavDecoder: initialized {}x{} codec={} ({})", width, height, codec_number(codec),
                  hardware_ ? "VAAPI" : "software");
     return true;
@@ -309,30 +308,20 @@ void LibavDecoder::note_failed_input(std::string_view reason) {
     if (should_log_throttled(input_error_log_count_, 5, 100)) {
         spdlog::error("LibavDecoder: send_packet failed ({})", reason);
     }
-    ++consecutive_errors_;
-    if (consecutive_errors_ >= k_error_limit && on_request_idr_) {
-        spdlog::warn("LibavDecoder: {} consecutive errors, requesting IDR", consecutive_errors_);
-        on_request_idr_();
-        consecutive_errors_ = 0;
-    }
+    const IdrRequestPolicy::Decision d = idr_policy_.input_failed(static_cast<bool>(on_request_idr_));
+    if (d.request == IdrRequestPolicy::Request::none) return;
+    spdlog::warn("LibavDecoder: {} consecutive errors, requesting IDR", d.count);
+    on_request_idr_();
 }
 
 void LibavDecoder::apply_stall_policy(const DecodedFrame& result) {
-    if (result.picture) {
-        frames_without_output_ = 0;
-        return;
-    }
-    ++frames_without_output_;
-    const bool first = frames_without_output_ == k_stall_first;
-    const bool again = frames_without_output_ > k_stall_first && frames_without_output_ % k_stall_every == 0;
-    if (!first && !again) return;
-    const int64_t t = now();
-    if (t - last_idr_request_us_ < k_stall_spacing_us) return;
-    last_idr_request_us_ = t;
-    if (first) {
-        spdlog::warn("LibavDecoder: {} consecutive frames with no output, requesting IDR", frames_without_output_);
+    const IdrRequestPolicy::Decision d = idr_policy_.output(result.picture != nullptr, now());
+    if (d.request == IdrRequestPolicy::Request::first_stall) {
+        spdlog::warn("LibavDecoder: {} consecutive frames with no output, requesting IDR", d.count);
+    } else if (d.request == IdrRequestPolicy::Request::repeated_stall) {
+        spdlog::warn("LibavDecoder: still no output after {} frames, requesting IDR again", d.count);
     } else {
-        spdlog::warn("LibavDecoder: still no output after {} frames, requesting IDR again", frames_without_output_);
+        return;
     }
     if (on_request_idr_) on_request_idr_();
 }
@@ -378,7 +367,6 @@ void LibavDecoder::output_step(DecodedFrame& result, int64_t start_us) {
     result.picture = &slot.picture;
     result.decoded_at_us = static_cast<uint64_t>(now());
     ++decoded_frames_;
-    consecutive_errors_ = 0;
     spdlog::trace("LibavDecoder: decoded frame {} ({}us, key={})", result.frame_id, now() - start_us,
                   result.keyframe);
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "video/idr_request_policy.h"
 #include "video/video_decoder.h"
 
 struct AVBufferRef;
@@ -38,12 +39,6 @@ public:
     };
 
     static constexpr int k_pool_size = 4;
-    // Inputs without a picture before the first IDR request, and the
-    // interval of the requests after it.
-    static constexpr uint32_t k_stall_first = 60;
-    static constexpr uint32_t k_stall_every = 300;
-    static constexpr int64_t k_stall_spacing_us = 2'000'000;
-    static constexpr uint32_t k_error_limit = 3;
 
     LibavDecoder();
     explicit LibavDecoder(Options options);
@@ -109,10 +104,8 @@ private:
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     bool initialized_ = false;
-    uint32_t consecutive_errors_ = 0;
     uint32_t decoded_frames_ = 0;
-    uint32_t frames_without_output_ = 0;
-    int64_t last_idr_request_us_ = 0;
+    IdrRequestPolicy idr_policy_;
     std::atomic<bool> hardware_{false};
     std::atomic<uint64_t> input_error_log_count_{0};
     std::atomic<uint64_t> output_error_log_count_{0};

@@ -5,6 +5,28 @@
 
 namespace nb {
 
+const char* layout_name(PixelLayout layout) { return layout == PixelLayout::nv12 ? "NV12" : "YUV420P"; }
+
+int plane_count(PixelLayout layout) { return layout == PixelLayout::nv12 ? 2 : 3; }
+
+PlaneShape plane_shape(const Picture& p, int plane) {
+    if (plane == 0) return {p.width, p.height, 1};
+    return {(p.width + 1) / 2, (p.height + 1) / 2, p.layout == PixelLayout::nv12 ? 2 : 1};
+}
+
+bool uploadable(const Picture& picture) {
+    if (picture.width == 0 || picture.height == 0) return false;
+    for (int i = 0; i < plane_count(picture.layout); ++i) {
+        const PlaneShape s = plane_shape(picture, i);
+        const int32_t stride = picture.strides[i];
+        if (!picture.planes[i] || stride <= 0 || stride % s.bytes_per_texel != 0 ||
+            static_cast<uint32_t>(stride / s.bytes_per_texel) < s.width) {
+            return false;
+        }
+    }
+    return true;
+}
+
 ColorMatrix effective_matrix(ColorMatrix signalled, uint32_t height) {
     if (signalled != ColorMatrix::unspecified) return signalled;
     return height >= 720 ? ColorMatrix::bt709 : ColorMatrix::bt601;
@@ -32,6 +54,29 @@ YuvToRgb yuv_to_rgb(ColorMatrix matrix, bool full_range) {
                   static_cast<float>(r_cr), static_cast<float>(g_cr), 0.0f};
     out.offset = {full_range ? 0.0f : 16.0f / 255.0f, 128.0f / 255.0f, 128.0f / 255.0f};
     return out;
+}
+
+SampleWindow sample_window(uint32_t texture_width, uint32_t texture_height, uint32_t visible_width,
+                           uint32_t visible_height) {
+    const auto tw = static_cast<float>(texture_width);
+    const auto th = static_cast<float>(texture_height);
+    const auto ctw = static_cast<float>((texture_width + 1) / 2);
+    const auto cth = static_cast<float>((texture_height + 1) / 2);
+    const auto vw = static_cast<float>(visible_width);
+    const auto vh = static_cast<float>(visible_height);
+    const auto cvw = static_cast<float>((visible_width + 1) / 2);
+    const auto cvh = static_cast<float>((visible_height + 1) / 2);
+    SampleWindow w;
+    w.uv_scale = {vw / tw, vh / th};
+    w.luma_max = {(vw - 0.5f) / tw, (vh - 0.5f) / th};
+    w.chroma_max = {(cvw - 0.5f) / ctw, (cvh - 0.5f) / cth};
+    return w;
+}
+
+uint32_t visible_extent(uint32_t picture, uint32_t requested) {
+    constexpr uint32_t k_max_padding = 64;
+    if (requested > 0 && requested <= picture && picture - requested < k_max_padding) return requested;
+    return picture;
 }
 
 ViewRect letterbox(uint32_t picture_width, uint32_t picture_height, uint32_t window_width, uint32_t window_height) {

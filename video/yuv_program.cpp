@@ -108,20 +108,14 @@ void YuvProgram::destroy(const GlFunctions& gl) {
 
 void YuvProgram::draw(const GlFunctions& gl, bool nv12, const YuvToRgb& conversion, uint32_t texture_width,
                       uint32_t texture_height, uint32_t visible_width, uint32_t visible_height) const {
-    const auto tw = static_cast<float>(texture_width);
-    const auto th = static_cast<float>(texture_height);
-    const auto ctw = static_cast<float>((texture_width + 1) / 2);
-    const auto cth = static_cast<float>((texture_height + 1) / 2);
-    const auto cvw = static_cast<float>((visible_width + 1) / 2);
-    const auto cvh = static_cast<float>((visible_height + 1) / 2);
+    const SampleWindow window = sample_window(texture_width, texture_height, visible_width, visible_height);
     gl.UseProgram(program_);
     gl.Uniform1i(nv12_, nv12 ? 1 : 0);
     gl.UniformMatrix3fv(matrix_, 1, GL_FALSE, conversion.matrix.data());
     gl.Uniform3f(offset_, conversion.offset[0], conversion.offset[1], conversion.offset[2]);
-    gl.Uniform2f(uv_scale_, static_cast<float>(visible_width) / tw, static_cast<float>(visible_height) / th);
-    gl.Uniform2f(luma_max_, (static_cast<float>(visible_width) - 0.5f) / tw,
-                 (static_cast<float>(visible_height) - 0.5f) / th);
-    gl.Uniform2f(chroma_max_, (cvw - 0.5f) / ctw, (cvh - 0.5f) / cth);
+    gl.Uniform2f(uv_scale_, window.uv_scale[0], window.uv_scale[1]);
+    gl.Uniform2f(luma_max_, window.luma_max[0], window.luma_max[1]);
+    gl.Uniform2f(chroma_max_, window.chroma_max[0], window.chroma_max[1]);
     gl.BindVertexArray(vertex_array_);
     gl.DrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     gl.BindVertexArray(0);

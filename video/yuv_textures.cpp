@@ -1,38 +1,13 @@
 // Plane textures: R8 for luma and planar chroma, RG8 for NV12's interleaved chroma.
 #include "video/yuv_textures.h"
 
+#include "video/yuv_conversion.h"
+
 namespace nb {
 
-namespace {
-
-struct PlaneShape {
-    uint32_t width;
-    uint32_t height;
-    int bytes_per_texel;
-};
-
-int plane_count(PixelLayout layout) { return layout == PixelLayout::nv12 ? 2 : 3; }
-
-PlaneShape shape_of(const Picture& p, int plane) {
-    if (plane == 0) return {p.width, p.height, 1};
-    const uint32_t cw = (p.width + 1) / 2;
-    const uint32_t ch = (p.height + 1) / 2;
-    return {cw, ch, p.layout == PixelLayout::nv12 ? 2 : 1};
-}
-
-}  // namespace
-
 YuvTextures::Upload YuvTextures::upload(const GlFunctions& gl, const Picture& picture) {
+    if (!uploadable(picture)) return Upload::rejected;
     const int planes = plane_count(picture.layout);
-    if (picture.width == 0 || picture.height == 0) return Upload::rejected;
-    for (int i = 0; i < planes; ++i) {
-        const PlaneShape s = shape_of(picture, i);
-        const int32_t stride = picture.strides[i];
-        if (!picture.planes[i] || stride <= 0 || stride % s.bytes_per_texel != 0 ||
-            static_cast<uint32_t>(stride / s.bytes_per_texel) < s.width) {
-            return Upload::rejected;
-        }
-    }
 
     Upload result = Upload::updated;
     if (empty() || picture.width != width_ || picture.height != height_ || picture.layout != layout_) {
@@ -41,7 +16,7 @@ YuvTextures::Upload YuvTextures::upload(const GlFunctions& gl, const Picture& pi
     }
     gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
     for (int i = 0; i < planes; ++i) {
-        const PlaneShape s = shape_of(picture, i);
+        const PlaneShape s = plane_shape(picture, i);
         gl.BindTexture(GL_TEXTURE_2D, ids_[i]);
         gl.PixelStorei(GL_UNPACK_ROW_LENGTH, picture.strides[i] / s.bytes_per_texel);
         gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(s.width), static_cast<GLsizei>(s.height),
@@ -63,7 +38,7 @@ void YuvTextures::allocate(const GlFunctions& gl, const Picture& picture) {
     const int planes = plane_count(layout_);
     gl.GenTextures(planes, ids_.data());
     for (int i = 0; i < planes; ++i) {
-        const PlaneShape s = shape_of(picture, i);
+        const PlaneShape s = plane_shape(picture, i);
         const bool rg = s.bytes_per_texel == 2;
         gl.BindTexture(GL_TEXTURE_2D, ids_[i]);
         gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/video/log_capture.h"
+#include "tests/video/reference_stream.h"
 #include "tests/video/test_encoder.h"
 
 namespace nb {
@@ -256,6 +257,15 @@ TEST(LibavDecoder, LifecycleOutsideInitializeAndShutdown) {
     EXPECT_NE(feed(decoder, units[0], 0, true).picture, nullptr);
     decoder.shutdown();
     EXPECT_EQ(feed(decoder, units[0], 6, true).picture, nullptr);
+}
+
+TEST(LibavDecoder, DecodesTheCommittedReferenceStreamAsRecorded) {
+    // The same table checks the Windows decoder: H.264 decoding is exact.
+    const auto units = test::load_reference_stream();
+    ASSERT_EQ(units.size(), test::k_reference_frames);
+    LibavDecoder decoder(software());
+    ASSERT_TRUE(decoder.initialize(VideoCodec::H264, 320, 240));
+    test::expect_reference_pictures(test::decode_reference_stream(decoder, units));
 }
 
 }  // namespace
