@@ -27,7 +27,7 @@
 #include "ui/live_session_info.h"
 #include "ui/native_launcher.h"
 #include "ui/overlay_imgui.h"
-#include "video/gl_renderer.h"
+#include "video/platform_video.h"
 
 namespace nb {
 
@@ -52,12 +52,12 @@ StreamOutcome run_stream(const ConnectionParams& params, const BackendAccess& ba
     }
     spdlog::debug("SDL2 initialized");
 
-    GlRenderer::prepare_window_attributes();
+    const uint32_t video_window_flags = prepare_platform_video_window();
     spdlog::debug("Creating SDL window {}x{}", params.width, params.height);
     SDL_Window* window = SDL_CreateWindow(k_window_title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, params.width,
                                           params.height,
                                           SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI |
-                                              SDL_WINDOW_OPENGL);
+                                              video_window_flags);
     if (!window) {
         spdlog::critical("SDL_CreateWindow failed: {}", SDL_GetError());
         SDL_Quit();

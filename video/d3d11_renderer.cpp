@@ -60,6 +60,7 @@ bool D3d11Renderer::initialize(SDL_Window* window, uint32_t width, uint32_t heig
     std::lock_guard lock(mutex_);
     width_ = width;
     height_ = height;
+    window_ = window;
     if (!create_device_and_swap_chain(window)) {
         spdlog::error("D3d11Renderer: failed to create device/swapchain");
         swap_chain_.Reset();
@@ -328,6 +329,7 @@ void D3d11Renderer::shutdown() {
     std::lock_guard lock(mutex_);
     if (!initialized_ && !device_) return;
     const bool was_initialized = initialized_;
+    window_ = nullptr;
     video_processor_.close();
     shader_path_.destroy();
     release_render_target();

@@ -48,6 +48,8 @@ public:
     // added. Null before initialize and after shutdown.
     ID3D11Device* device() const { return device_.Get(); }
     ID3D11DeviceContext* context() const { return context_.Get(); }
+    // The window presented to; null before initialize and after shutdown.
+    SDL_Window* window() const { return window_; }
     // Whether NV12 pictures go through the video processor.
     bool uses_video_processor() const;
 
@@ -71,6 +73,7 @@ private:
     // Serialises every operation but name and frames_presented, and guards
     // everything below.
     mutable std::mutex mutex_;
+    SDL_Window* window_ = nullptr;
     Com<ID3D11Device> device_;
     Com<ID3D11DeviceContext> context_;
     Com<IDXGISwapChain1> swap_chain_;
