@@ -1,3 +1,4 @@
+// Appends under one lock, so records leave in the order their seq says.
 #include "input/input_record_queue.h"
 
 #include <spdlog/spdlog.h>

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,8 @@ struct AsyncRequest {
 };
 
 void release(AsyncRequest* request) {
-    if (request->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete request;
+    if (request->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    const std::unique_ptr<AsyncRequest> last_owner(request);
 }
 
 void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD info_length) {
@@ -230,7 +232,7 @@ HttpResponse run_exchange(HttpMethod method, const BackendEndpoint& endpoint, co
         WinHttpAddRequestHeaders(handle, headers.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
     }
 
-    auto* request = new AsyncRequest;
+    AsyncRequest* request = std::make_unique<AsyncRequest>().release();  // shared with the callback from here
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(request);
     // The context goes on the handle before anything can call back, so the
     // closing notice finds it even when no request was ever sent.
@@ -240,7 +242,7 @@ HttpResponse run_exchange(HttpMethod method, const BackendEndpoint& endpoint, co
         const DWORD error = GetLastError();
         WinHttpSetStatusCallback(handle, nullptr, 0, 0);
         WinHttpCloseHandle(handle);
-        delete request;
+        const std::unique_ptr<AsyncRequest> only_owner(request);  // nothing can call back now
         fail(failure_text(error));
         return {};
     }
