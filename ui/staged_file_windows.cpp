@@ -20,6 +20,22 @@ namespace {
 // Matches the six characters remove_leftovers looks for.
 constexpr int k_suffix_length = 6;
 constexpr int k_create_attempts = 100;
+// A reader holding the target open without delete sharing (another launcher
+// loading the file, a virus scanner) blocks the move for a moment only.
+constexpr int k_move_attempts = 8;
+constexpr DWORD k_move_retry_ms = 10;
+
+bool move_file(const std::filesystem::path& from, const std::filesystem::path& to, DWORD flags) {
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) || attempt == k_move_attempts) {
+            SetLastError(code);
+            return false;
+        }
+        Sleep(k_move_retry_ms * static_cast<DWORD>(attempt));
+    }
+}
 
 std::string error_text(const std::string& what, const std::filesystem::path& path, DWORD code) {
     char* message = nullptr;
@@ -92,7 +108,7 @@ bool StagedFile::replace_target(std::string& error) {
     // Windows moves no file that is still open without delete sharing.
     if (fd_ >= 0) _close(fd_);
     fd_ = -1;
-    if (!MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!move_file(temp_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = error_text("cannot rename over", target_, GetLastError());
         return false;
     }
@@ -105,7 +121,7 @@ StagedFile::Placed StagedFile::place_if_absent(std::string& error) {
     fd_ = -1;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the target
     // exists, so of several racing processes exactly one wins.
-    if (!MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!move_file(temp_, target_, MOVEFILE_WRITE_THROUGH)) {
         const DWORD code = GetLastError();
         if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return Placed::already_exists;
         error = error_text("cannot create", target_, code);

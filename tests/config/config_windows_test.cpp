@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,6 +157,57 @@ TEST_F(ConfigTest, SaveInterruptedBeforeItsMoveLeavesTheOldFileAndIsSweptLater) 
     EXPECT_TRUE(std::filesystem::exists(leftover));  // young: may be another process's save
     EXPECT_EQ(StagedFile::remove_leftovers(config_file(), std::chrono::seconds(0)), 1);
     EXPECT_FALSE(std::filesystem::exists(leftover));
+}
+
+// The child half of the next test: saves in a loop until it is killed.
+TEST_F(ConfigTest, SaverChildSavesUntilKilled) {
+    const char* appdata = std::getenv("NB_TEST_SAVER_APPDATA");
+    if (appdata == nullptr) GTEST_SKIP() << "runs only as the child of ProcessKilledMidSave";
+    env_["APPDATA"] = appdata;
+    const auto store = this->store();
+    auto config = signed_in_user();
+    for (int64_t n = 1;; ++n) {
+        // Each save differs in length, so a half-written file would not parse.
+        config.balance_cents = n;
+        config.display_name.assign(static_cast<size_t>(n * 37 % 4000), 'n');
+        store.save(config);
+    }
+}
+
+TEST_F(ConfigTest, ProcessKilledMidSaveLeavesAFileThatKeepsTheSession) {
+    ASSERT_TRUE(store().save(signed_in_user()));
+    std::wstring program(32768, L'\0');
+    program.resize(GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size())));
+    std::wstring command = L"\"" + program + L"\" --gtest_filter=ConfigTest.SaverChildSavesUntilKilled";
+    SetEnvironmentVariableA("NB_TEST_SAVER_APPDATA", env_["APPDATA"].c_str());
+    std::mt19937 random(14);
+    std::uniform_int_distribution<int> delay_ms(0, 15);
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        const auto before = std::filesystem::last_write_time(config_file());
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION child{};
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &child));
+        // Kill it only once it is saving, at a moment of chance.
+        for (int wait = 0; wait < 1000 && std::filesystem::last_write_time(config_file()) == before; ++wait) {
+            Sleep(10);
+        }
+        Sleep(static_cast<DWORD>(delay_ms(random)));
+        TerminateProcess(child.hProcess, 9);
+        WaitForSingleObject(child.hProcess, INFINITE);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+
+        LogCapture log;
+        ui::LauncherConfig config;
+        EXPECT_TRUE(store().load(config));
+        EXPECT_NE(std::filesystem::last_write_time(config_file()), before) << "the child never saved";
+        EXPECT_EQ(config.token, "bearer-7f3a");
+        EXPECT_FALSE(log.contains("NativeLauncher: failed to load config"));
+    }
+    SetEnvironmentVariableA("NB_TEST_SAVER_APPDATA", nullptr);
 }
 
 }  // namespace
