@@ -59,7 +59,7 @@ endfunction()
 
 # A GoogleTest executable whose cases are registered with CTest one by one.
 function(nb_add_test target)
-  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LINUX;WINDOWS;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK;FIXTURES" "SOURCES;LINUX;WINDOWS;LIBS;LABELS" ${ARGN})
   # Cases of one platform's mechanism are listed after LINUX or WINDOWS.
   if(WIN32)
     list(APPEND ARG_SOURCES ${ARG_WINDOWS})
@@ -86,6 +86,10 @@ function(nb_add_test target)
   endif()
   if(ARG_LABELS)
     list(APPEND optional_properties LABELS "${ARG_LABELS}")
+  endif()
+  # A server or other set-up the cases need, started by a ctest fixture.
+  if(ARG_FIXTURES)
+    list(APPEND optional_properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST

@@ -47,9 +47,7 @@ uint32_t input_window_id(const SDL_Event& event) {
 
 }  // namespace
 
-SdlInputCapture::SdlInputCapture() {
-    pending_.reserve(256);
-}
+SdlInputCapture::SdlInputCapture() = default;
 
 SdlInputCapture::~SdlInputCapture() {
     stop();
@@ -68,11 +66,9 @@ bool SdlInputCapture::start(SDL_Window* window) {
     }
     window_ = window;
     window_id_ = id;
+    queue_.reset();
     {
         std::lock_guard guard(lock_);
-        seq_ = 0;
-        buttons_ = 0;
-        held_keys_.clear();
         wheel_residue_ = 0.0f;
     }
     running_.store(true, std::memory_order_release);
@@ -99,24 +95,9 @@ bool SdlInputCapture::refresh() {
     return true;
 }
 
-size_t SdlInputCapture::release_held() {
-    std::lock_guard guard(lock_);
-    size_t appended = 0;
-    for (const HeldKey& key : held_keys_) {
-        const auto flags = static_cast<uint8_t>(key.flags | k_key_flag_break);
-        appended += append(InputEvent::key(false, key.virtual_key, key.scan_code, flags)) ? 1 : 0;
-    }
-    held_keys_.clear();
-    return appended + release_buttons();
-}
+size_t SdlInputCapture::release_held() { return queue_.release_held(); }
 
-size_t SdlInputCapture::drain(std::vector<InputEvent>& out) {
-    out.clear();
-    std::lock_guard guard(lock_);
-    out.insert(out.end(), pending_.begin(), pending_.end());
-    pending_.clear();  // keeps its capacity
-    return out.size();
-}
+size_t SdlInputCapture::drain(std::vector<InputEvent>& out) { return queue_.drain(out); }
 
 int SDLCALL SdlInputCapture::event_watch(void* self, SDL_Event* event) {
     auto* capture = static_cast<SdlInputCapture*>(self);
@@ -150,7 +131,6 @@ void SdlInputCapture::on_watched_event(const SDL_Event& event) {
 
 size_t SdlInputCapture::record(const SDL_Event& event) {
     if (!running()) return 0;
-    std::lock_guard guard(lock_);
     switch (event.type) {
         case SDL_MOUSEMOTION: return record_motion(event.motion);
         case SDL_MOUSEBUTTONDOWN:
@@ -158,48 +138,23 @@ size_t SdlInputCapture::record(const SDL_Event& event) {
         case SDL_MOUSEWHEEL: return record_wheel(event.wheel);
         case SDL_KEYDOWN:
         case SDL_KEYUP: return record_key(event.key);
-        case SDL_WINDOWEVENT: return event.window.event == SDL_WINDOWEVENT_FOCUS_LOST ? release_buttons() : 0;
+        case SDL_WINDOWEVENT:
+            return event.window.event == SDL_WINDOWEVENT_FOCUS_LOST ? queue_.release_buttons() : 0;
         default: return 0;
     }
-}
-
-bool SdlInputCapture::append(InputEvent event) {
-    if (pending_.size() >= k_max_pending) {
-        const uint64_t n = dropped_.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (n == 1 || n % 1000 == 0) {
-            spdlog::warn("SdlInputCapture: {} input records dropped, nobody is draining the capture", n);
-        }
-        return false;
-    }
-    event.seq = seq_++;
-    event.timestamp_us = static_cast<uint64_t>(now_us());
-    pending_.push_back(event);
-    return true;
 }
 
 size_t SdlInputCapture::record_motion(const SDL_MouseMotionEvent& motion) {
     // Touch-synthesised motion is absolute by nature.
     if (motion.which == SDL_TOUCH_MOUSEID) return 0;
     if (motion.xrel == 0 && motion.yrel == 0) return 0;
-    return append(InputEvent::mouse_move(clamp_i16(motion.xrel), clamp_i16(motion.yrel), buttons_)) ? 1 : 0;
+    return queue_.move(clamp_i16(motion.xrel), clamp_i16(motion.yrel));
 }
 
 size_t SdlInputCapture::record_button(const SDL_MouseButtonEvent& button) {
     if (button.which == SDL_TOUCH_MOUSEID) return 0;
     const uint8_t bit = button_bit(button.button);
-    const uint8_t mask = button.type == SDL_MOUSEBUTTONDOWN ? static_cast<uint8_t>(buttons_ | bit)
-                                                     : static_cast<uint8_t>(buttons_ & ~bit);
-    if (mask == buttons_) return 0;
-    buttons_ = mask;
-    return append(InputEvent::mouse_buttons(mask)) ? 1 : 0;
-}
-
-size_t SdlInputCapture::release_buttons() {
-    // A button released after the window lost focus reaches another window;
-    // without this the remote would keep it held (a drag that never ends).
-    if (buttons_ == 0) return 0;
-    buttons_ = 0;
-    return append(InputEvent::mouse_buttons(0)) ? 1 : 0;
+    return button.type == SDL_MOUSEBUTTONDOWN ? queue_.change_buttons(bit, 0) : queue_.change_buttons(0, bit);
 }
 
 size_t SdlInputCapture::record_wheel(const SDL_MouseWheelEvent& wheel) {
@@ -207,6 +162,7 @@ size_t SdlInputCapture::record_wheel(const SDL_MouseWheelEvent& wheel) {
     float notches = wheel.preciseY;
     // Events pushed without the precise field still carry whole notches.
     if (notches == 0.0f) notches = static_cast<float>(wheel.y);
+    std::lock_guard guard(lock_);
     // Natural scrolling flips SDL's values; the remote expects the physical
     // direction, positive away from the user.
     if (wheel.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;
@@ -216,7 +172,7 @@ size_t SdlInputCapture::record_wheel(const SDL_MouseWheelEvent& wheel) {
     // What a clamped flick exceeds is gone; only a fraction below one unit carries.
     wheel_residue_ = std::abs(units - whole) < 1.0f ? units - whole : 0.0f;
     if (whole == 0.0f) return 0;
-    return append(InputEvent::mouse_wheel(static_cast<int16_t>(whole))) ? 1 : 0;
+    return queue_.wheel(static_cast<int16_t>(whole));
 }
 
 size_t SdlInputCapture::record_key(const SDL_KeyboardEvent& key) {
@@ -230,16 +186,7 @@ size_t SdlInputCapture::record_key(const SDL_KeyboardEvent& key) {
     }
     const bool down = key.type == SDL_KEYDOWN;
     const uint8_t flags = static_cast<uint8_t>(windows_key->flags | (down ? 0 : k_key_flag_break));
-    if (!append(InputEvent::key(down, windows_key->virtual_key, windows_key->scan_code, flags))) return 0;
-    track_key(down, windows_key->virtual_key, windows_key->scan_code, windows_key->flags);
-    return 1;
-}
-
-void SdlInputCapture::track_key(bool down, uint16_t virtual_key, uint8_t scan_code, uint8_t flags) {
-    const HeldKey key{virtual_key, scan_code, flags};
-    const auto it = std::find(held_keys_.begin(), held_keys_.end(), key);
-    if (down && it == held_keys_.end()) held_keys_.push_back(key);
-    if (!down && it != held_keys_.end()) held_keys_.erase(it);
+    return queue_.key(down, windows_key->virtual_key, windows_key->scan_code, flags);
 }
 
 }  // namespace nb

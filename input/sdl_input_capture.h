@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "input/input_capture.h"
+#include "input/input_record_queue.h"
 
 namespace nb {
 
 class SdlInputCapture final : public IInputCapture {
 public:
-    // Records that may wait for a drain before new ones are dropped. The
-    // session drains every millisecond, so this is seconds of input and is
-    // reached only when nobody drains at all.
-    static constexpr size_t k_max_pending = 4096;
+    static constexpr size_t k_max_pending = InputRecordQueue::k_max_pending;
 
     SdlInputCapture();
     ~SdlInputCapture() override;
@@ -44,47 +42,29 @@ public:
     size_t record(const SDL_Event& event);
 
     // Records lost because the pending queue was full.
-    uint64_t dropped_records() const { return dropped_.load(std::memory_order_relaxed); }
+    uint64_t dropped_records() const { return queue_.dropped(); }
 
 private:
     static int SDLCALL event_watch(void* self, SDL_Event* event);
     void on_watched_event(const SDL_Event& event);
 
-    // Caller holds lock_.
-    bool append(InputEvent event);
     size_t record_motion(const SDL_MouseMotionEvent& motion);
     size_t record_button(const SDL_MouseButtonEvent& button);
     size_t record_wheel(const SDL_MouseWheelEvent& wheel);
     size_t record_key(const SDL_KeyboardEvent& key);
-    size_t release_buttons();
-    void track_key(bool down, uint16_t virtual_key, uint8_t scan_code, uint8_t flags);
 
     std::atomic<bool> running_{false};
     // Written by start only, while the watch is not installed.
     SDL_Window* window_ = nullptr;
     uint32_t window_id_ = 0;
 
-    // A key the records have pressed and not yet released.
-    struct HeldKey {
-        uint16_t virtual_key;
-        uint8_t scan_code;
-        uint8_t flags;  // extended-key flags, never break
-        bool operator==(const HeldKey&) const = default;
-    };
-
-    // Guards pending_, seq_, buttons_, held_keys_ and wheel_residue_: the event watch
-    // appends on the pumping thread while the run loop drains on its own.
+    InputRecordQueue queue_{"SdlInputCapture"};
+    // Guards wheel_residue_: record may run on any thread a test picks.
     std::mutex lock_;
-    std::vector<InputEvent> pending_;
-    uint16_t seq_ = 0;
-    uint8_t buttons_ = 0;
-    // Distinct keys only, so it stays as small as the keyboard.
-    std::vector<HeldKey> held_keys_;
     // Wheel travel below one unit of 1/120 notch, carried to the next event
     // so smooth-scrolling devices lose nothing to rounding.
     float wheel_residue_ = 0.0f;
 
-    std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> hook_failures_{0};
 };
 

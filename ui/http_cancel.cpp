@@ -1,7 +1,6 @@
-// Cancellation of backend requests in flight.
+// Cancellation of backend requests in flight; the transport says how a
+// waiting transfer is woken.
 #include "ui/http_cancel.h"
-
-#include <curl/curl.h>
 
 #include <algorithm>
 
@@ -11,7 +10,7 @@ void HttpCancel::cancel() {
     std::lock_guard lock(lock_);
     cancelled_ = true;
     // Under the lock, so no transfer can be cleaned up while it is woken.
-    for (void* transfer : waiting_) curl_multi_wakeup(static_cast<CURLM*>(transfer));
+    for (void* transfer : waiting_) wake(transfer);
 }
 
 bool HttpCancel::cancelled() const {

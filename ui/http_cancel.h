@@ -23,6 +23,9 @@ public:
     void detach(void* transfer);
 
 private:
+    // The transport's own way to end one waiting transfer; called under lock_.
+    static void wake(void* transfer);
+
     mutable std::mutex lock_;  // guards cancelled_ and waiting_
     bool cancelled_ = false;
     std::vector<void*> waiting_;

@@ -47,6 +47,10 @@ public:
 private:
     StagedFile(int fd, std::filesystem::path temp, std::filesystem::path target);
     void sync_folder() const;
+    // Hidden and named after the target, so a leftover from a crash is
+    // recognisable next to the file it was meant to become.
+    static std::string temp_prefix(const std::filesystem::path& target);
+    static std::filesystem::path folder_of(const std::filesystem::path& target);
 
     int fd_ = -1;
     std::filesystem::path temp_;

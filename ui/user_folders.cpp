@@ -2,12 +2,6 @@
 
 namespace nb::ui {
 
-namespace {
-
-constexpr const char* k_app_folder = "Nubora";
-
-}  // namespace
-
 // The XDG rule: a variable that is empty or not absolute is treated as unset,
 // and the fallback sits below $HOME.
 std::filesystem::path xdg_folder(const EnvLookup& env, const char* variable,
@@ -19,21 +13,10 @@ std::filesystem::path xdg_folder(const EnvLookup& env, const char* variable,
     return {};
 }
 
-std::filesystem::path config_file_path(const EnvLookup& env) {
-    std::filesystem::path base;
-    if (const char* appdata = env("APPDATA"); appdata && *appdata) {
-        base = appdata;
-    } else {
-        base = xdg_folder(env, "XDG_CONFIG_HOME", ".config");
-    }
-    if (base.empty()) return {};
-    return base / k_app_folder / "config.json";
-}
-
 std::filesystem::path token_key_path(const EnvLookup& env) {
     const auto base = xdg_folder(env, "XDG_DATA_HOME", std::filesystem::path(".local") / "share");
     if (base.empty()) return {};
-    return base / k_app_folder / "token.key";
+    return base / k_app_folder_name / "token.key";
 }
 
 }  // namespace nb::ui

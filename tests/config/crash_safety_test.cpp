@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/config/child_process.h"
 #include "tests/config/config_fixture.h"
 #include "ui/staged_file.h"
 

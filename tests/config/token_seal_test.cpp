@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/config/child_process.h"
 #include "tests/config/config_fixture.h"
 
 namespace nb::test {

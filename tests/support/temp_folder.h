@@ -2,11 +2,10 @@
 // everything in it when the object goes.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -16,10 +15,19 @@ namespace nb::test {
 
 class TempFolder {
 public:
+    // A fresh random name each try; create_directory refuses one that
+    // exists, so no two tests share a folder (and it builds on Windows too).
     explicit TempFolder(const std::string& prefix = "nb-test") {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
-        path_ = pattern;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const auto candidate = std::filesystem::temp_directory_path() /
+                                   (prefix + "-" + std::to_string(random()) + std::to_string(random() % 1000));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate;
+                return;
+            }
+        }
+        throw std::runtime_error("no free temporary folder for " + prefix);
     }
     ~TempFolder() {
         std::error_code ignored;
@@ -48,9 +56,10 @@ inline std::string read_text_file(const std::filesystem::path& path) {
 
 // The permission bits of a file, for checks such as 0600.
 inline unsigned permission_bits(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return 0xFFFF;
-    return info.st_mode & 07777;
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status)) return 0xFFFF;
+    return static_cast<unsigned>(status.permissions()) & 07777;
 }
 
 }  // namespace nb::test
