@@ -1,6 +1,6 @@
-// One blocking HTTP/1.1 exchange with the marketplace backend per call, on a
-// libcurl handle of its own: no state is shared, so calls may run on several
-// threads at once.
+// One blocking HTTP/1.1 exchange with the marketplace backend per call, on
+// handles of its own (libcurl on Linux, WinHTTP on Windows): no state is
+// shared, so calls may run on several threads at once.
 #pragma once
 
 #include <chrono>

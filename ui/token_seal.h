@@ -1,6 +1,6 @@
-// Seals the sign-in token for the config file: secret-key authenticated
-// encryption under a random key that only this user can read, so a copied
-// config file does not sign anyone in elsewhere.
+// Seals the sign-in token for the config file so that a copied file signs
+// nobody in elsewhere: on Linux secret-key authenticated encryption under a
+// random key only this user can read, on Windows DPAPI for the user account.
 #pragma once
 
 #include <filesystem>
@@ -12,7 +12,7 @@ namespace nb::ui {
 class TokenSeal {
 public:
     // `key_file` is created on first use; empty means no key can be kept,
-    // and sealing fails.
+    // and sealing fails. Windows keeps no key file and ignores it.
     explicit TokenSeal(std::filesystem::path key_file);
 
     // Base64 (standard alphabet, no line breaks) of nonce and ciphertext;
