@@ -47,9 +47,10 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"
 if [ "$run_tests" -eq 0 ]; then exit 0; fi
 
-# The WinHTTP suite talks to the Linux backend simulator of the release build.
+# The WinHTTP suite talks to the Linux backend simulator of the release build,
+# and the Windows client streams from its test agent.
 cmake --preset release >/dev/null
-cmake --build build -j "$(nproc)" --target nubora-backend-sim
+cmake --build build -j "$(nproc)" --target nubora-backend-sim nubora-agent-sim
 
 # A wine prefix of the build's own, made once, and a home whose ALSA default
 # is a null device, so the audio endpoint exists and swallows the sound.
