@@ -2,11 +2,11 @@
 // nothing once a session's end released it or the thread is gone.
 #include <gtest/gtest.h>
 
-#include <barrier>
 #include <thread>
 #include <vector>
 
 #include "fec/codec_pool.h"
+#include "tests/support/thread_barrier.h"
 
 namespace nb::fec {
 namespace {
@@ -57,8 +57,8 @@ TEST_F(CodecPoolTest, KeepsOnlyTheLargerOfTwoCodecsReleasedOnOneThread) {
 
 TEST_F(CodecPoolTest, ReleaseAllFreesWhatLiveThreadsKeepAndTheyStartAfresh) {
     constexpr int k_threads = 3;
-    std::barrier kept(k_threads + 1);
-    std::barrier released(k_threads + 1);
+    test::ThreadBarrier kept(k_threads + 1);
+    test::ThreadBarrier released(k_threads + 1);
     std::vector<size_t> fresh_bytes(k_threads, 1);
     std::vector<std::thread> threads;
     for (int t = 0; t < k_threads; ++t) {

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <barrier>
 #include <map>
 #include <mutex>
 #include <random>
 #include <thread>
 
 #include "depacketizer_fixture.h"
+#include "tests/support/thread_barrier.h"
 
 namespace nb {
 namespace {
@@ -282,7 +282,7 @@ TEST_F(DepacketizerTest, ConcurrentIntakeDeliversEveryFrameOnceIntact) {
         for (auto& h : halves) h.emplace_back();
         for (size_t i = 0; i < datagrams.size(); ++i) halves[i % 2].back().push_back(datagrams[i]);
     }
-    std::barrier sync(2);
+    test::ThreadBarrier sync(2);
     auto worker = [&](int side) {
         for (uint32_t f = 0; f < k_frames; ++f) {
             sync.arrive_and_wait();

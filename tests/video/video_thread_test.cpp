@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <barrier>
 #include <functional>
 #include <future>
 #include <map>
@@ -16,6 +15,7 @@
 
 #include "net/depacketizer.h"
 #include "tests/net/video_stream.h"
+#include "tests/support/thread_barrier.h"
 #include "tests/video/fake_video_parts.h"
 #include "tests/video/log_capture.h"
 
@@ -110,7 +110,7 @@ TEST_F(VideoThreadTest, FramesCompletedOnManyThreadsReachTheDecoderInOrder) {
     }
     const asio::ip::udp::endpoint from(asio::ip::make_address_v4("127.0.0.1"), 47998);
     std::vector<std::thread> threads;
-    std::barrier round_done(k_threads);
+    test::ThreadBarrier round_done(k_threads);
     for (int t = 0; t < k_threads; ++t) {
         threads.emplace_back([&, t] {
             std::mt19937 rng(100 + t);
