@@ -98,7 +98,8 @@ function(nb_add_test target)
                ENVIRONMENT "NB_SOURCE_DIR=${NB_TEST_SOURCE_DIR}")
 endfunction()
 
-# A Google Benchmark executable under bench/.
+# A Google Benchmark executable under bench/. Built only when asked for by
+# name (scripts/bench.sh does), so the test build does not wait for them.
 function(nb_add_bench target)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   nb_existing_sources(ARG_SOURCES)
@@ -106,7 +107,7 @@ function(nb_add_bench target)
     message(STATUS "${target}: no sources yet, skipped")
     return()
   endif()
-  add_executable(${target} ${ARG_SOURCES})
+  add_executable(${target} EXCLUDE_FROM_ALL ${ARG_SOURCES})
   nb_target_defaults(${target})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} benchmark::benchmark)
 endfunction()
