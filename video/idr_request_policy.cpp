@@ -1,5 +1,7 @@
 #include "video/idr_request_policy.h"
 
+#include <spdlog/spdlog.h>
+
 namespace nb {
 
 IdrRequestPolicy::Decision IdrRequestPolicy::input_failed(bool can_request) {
@@ -27,6 +29,24 @@ IdrRequestPolicy::Decision IdrRequestPolicy::output(bool picture, int64_t now_us
 void IdrRequestPolicy::reset() {
     consecutive_errors_ = 0;
     frames_without_output_ = 0;
+}
+
+void carry_out(const IdrRequestPolicy::Decision& decision, std::string_view decoder,
+               const std::function<void()>& request) {
+    switch (decision.request) {
+        case IdrRequestPolicy::Request::none:
+            return;
+        case IdrRequestPolicy::Request::after_errors:
+            spdlog::warn("{}: {} consecutive errors, requesting IDR", decoder, decision.count);
+            break;
+        case IdrRequestPolicy::Request::first_stall:
+            spdlog::warn("{}: {} consecutive frames with no output, requesting IDR", decoder, decision.count);
+            break;
+        case IdrRequestPolicy::Request::repeated_stall:
+            spdlog::warn("{}: still no output after {} frames, requesting IDR again", decoder, decision.count);
+            break;
+    }
+    if (request) request();
 }
 
 }  // namespace nb

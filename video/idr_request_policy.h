@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 namespace nb {
 
@@ -40,5 +42,10 @@ private:
     uint32_t frames_without_output_ = 0;
     int64_t last_request_us_ = 0;
 };
+
+// Logs why `decision` asks for a key frame, under the decoder's name, and
+// asks through `request` when it is set. Nothing for Request::none.
+void carry_out(const IdrRequestPolicy::Decision& decision, std::string_view decoder,
+               const std::function<void()>& request);
 
 }  // namespace nb

@@ -308,22 +308,11 @@ void LibavDecoder::note_failed_input(std::string_view reason) {
     if (should_log_throttled(input_error_log_count_, 5, 100)) {
         spdlog::error("LibavDecoder: send_packet failed ({})", reason);
     }
-    const IdrRequestPolicy::Decision d = idr_policy_.input_failed(static_cast<bool>(on_request_idr_));
-    if (d.request == IdrRequestPolicy::Request::none) return;
-    spdlog::warn("LibavDecoder: {} consecutive errors, requesting IDR", d.count);
-    on_request_idr_();
+    carry_out(idr_policy_.input_failed(static_cast<bool>(on_request_idr_)), "LibavDecoder", on_request_idr_);
 }
 
 void LibavDecoder::apply_stall_policy(const DecodedFrame& result) {
-    const IdrRequestPolicy::Decision d = idr_policy_.output(result.picture != nullptr, now());
-    if (d.request == IdrRequestPolicy::Request::first_stall) {
-        spdlog::warn("LibavDecoder: {} consecutive frames with no output, requesting IDR", d.count);
-    } else if (d.request == IdrRequestPolicy::Request::repeated_stall) {
-        spdlog::warn("LibavDecoder: still no output after {} frames, requesting IDR again", d.count);
-    } else {
-        return;
-    }
-    if (on_request_idr_) on_request_idr_();
+    carry_out(idr_policy_.output(result.picture != nullptr, now()), "LibavDecoder", on_request_idr_);
 }
 
 void LibavDecoder::output_step(DecodedFrame& result, int64_t start_us) {

@@ -213,22 +213,11 @@ void MfDecoder::note_failed_input(HRESULT hr) {
     if (should_log_throttled(input_error_log_count_, 5, 100)) {
         spdlog::error("MfDecoder: ProcessInput failed (hr=0x{:08x})", hr_code(hr));
     }
-    const IdrRequestPolicy::Decision d = idr_policy_.input_failed(static_cast<bool>(on_request_idr_));
-    if (d.request == IdrRequestPolicy::Request::none) return;
-    spdlog::warn("MfDecoder: {} consecutive errors, requesting IDR", d.count);
-    on_request_idr_();
+    carry_out(idr_policy_.input_failed(static_cast<bool>(on_request_idr_)), "MfDecoder", on_request_idr_);
 }
 
 void MfDecoder::apply_stall_policy(const DecodedFrame& result) {
-    const IdrRequestPolicy::Decision d = idr_policy_.output(result.picture != nullptr, now());
-    if (d.request == IdrRequestPolicy::Request::first_stall) {
-        spdlog::warn("MfDecoder: {} consecutive frames with no output, requesting IDR", d.count);
-    } else if (d.request == IdrRequestPolicy::Request::repeated_stall) {
-        spdlog::warn("MfDecoder: still no output after {} frames, requesting IDR again", d.count);
-    } else {
-        return;
-    }
-    if (on_request_idr_) on_request_idr_();
+    carry_out(idr_policy_.output(result.picture != nullptr, now()), "MfDecoder", on_request_idr_);
 }
 
 bool MfDecoder::renegotiate_output() {
