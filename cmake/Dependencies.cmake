@@ -43,7 +43,7 @@ endif()
 # Sanitizer builds are selected by NB_SANITIZE (address+undefined, or thread).
 set(NB_SANITIZE "" CACHE STRING "Sanitizers: empty, 'address,undefined' or 'thread'")
 if(NB_SANITIZE)
-  add_compile_options(-fsanitize=${NB_SANITIZE} -fno-omit-frame-pointer -g)
+  add_compile_options(-fsanitize=${NB_SANITIZE} -fno-omit-frame-pointer)
   add_link_options(-fsanitize=${NB_SANITIZE})
 endif()
 

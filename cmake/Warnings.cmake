@@ -59,7 +59,7 @@ endfunction()
 
 # A GoogleTest executable whose cases are registered with CTest one by one.
 function(nb_add_test target)
-  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK;FIXTURES" "SOURCES;LINUX;WINDOWS;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "TIMEOUT;RESOURCE_LOCK;FIXTURES;LABELS" "SOURCES;LINUX;WINDOWS;LIBS" ${ARGN})
   # Cases of one platform's mechanism are listed after LINUX or WINDOWS.
   if(WIN32)
     list(APPEND ARG_SOURCES ${ARG_WINDOWS})
@@ -75,6 +75,10 @@ function(nb_add_test target)
   nb_target_defaults(${target})
   nb_sanitizer_defaults(${target})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # THREADED suites exercise the threads: the tsan stage builds just these.
+  if(ARG_THREADED AND TARGET nb_concurrency_suites)
+    add_dependencies(nb_concurrency_suites ${target})
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()

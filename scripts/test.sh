@@ -1,28 +1,78 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release preset and runs every test,
-# then an impaired stream for NB_SOAK_SECONDS, then builds the libFuzzer
-# targets and runs each for NB_FUZZ_SECONDS.
+# Installs what is missing, then runs every check CI runs, each stage timed:
+#   1. the release build, every suite, and an impaired stream through the
+#      marketplace for NB_SOAK_SECONDS (default 60);
+#   2. the asan build (ASan + UBSan), every suite again;
+#   3. the tsan build of the threaded suites (nb_concurrency_suites), those;
+#   4. the libFuzzer targets, NB_FUZZ_SECONDS (default 30) each, two at a
+#      time.
+# NB_SANITIZERS=0, NB_SOAK_SECONDS=0 or NB_FUZZ_SECONDS=0 leave a stage out.
+# Arguments go to the release suites' ctest (e.g. -R Depacketizer).
 # Window, rendering and input tests need an X server: a private Xvfb is used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-./scripts/build.sh release
+
 export NB_LOG_LEVEL="${NB_LOG_LEVEL:-info}"
 # Keep the disk audio driver's output away from the tree.
 export SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-disk}"
 export SDL_DISKAUDIOFILE="${SDL_DISKAUDIOFILE:-/tmp/nubora-test-audio.raw}"
-xvfb-run -a -s "-screen 0 1920x1080x24" \
-  ctest --preset release -j 2 --timeout 300 "$@"
-# A minute of streaming over a damaged link (scripts/soak.sh runs ten by
-# default); NB_SOAK_SECONDS=0 leaves it out.
+# A sanitizer report fails its test: UBSan stops instead of going on.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
+export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
+
+run_started=$(date +%s)
+stage_started=$run_started
+timings=()
+stage_done() {
+  local now
+  now=$(date +%s)
+  timings+=("$(printf '%-34s %5d s' "$1" $((now - stage_started)))")
+  stage_started=$now
+}
+on_exit() {
+  printf '\n== times ==\n'
+  printf '%s\n' "${timings[@]}"
+  echo "total $(($(date +%s) - run_started)) s"
+}
+trap on_exit EXIT
+
+in_x() { xvfb-run -a -s "-screen 0 1920x1080x24" "$@"; }
+
+./scripts/build.sh release
+stage_done "release build"
+in_x ctest --preset release -j 2 --timeout 300 "$@"
+stage_done "release suites"
 soak_seconds="${NB_SOAK_SECONDS:-60}"
 if [ "$soak_seconds" -gt 0 ]; then
-  xvfb-run -a -s "-screen 0 1920x1080x24" ./scripts/soak.sh "$soak_seconds"
+  in_x ./scripts/soak.sh "$soak_seconds"
+  stage_done "soak ($soak_seconds s)"
 fi
-# The fuzz build (clang, sanitizers) takes about 11 minutes on a busy 2-core
-# machine; 10 s per target keeps the whole run within CI's 30 minutes.
-# NB_FUZZ_SECONDS=0 leaves fuzzing out.
-fuzz_seconds="${NB_FUZZ_SECONDS:-10}"
+
+if [ "${NB_SANITIZERS:-1}" != 0 ]; then
+  ./scripts/build.sh asan
+  stage_done "asan build"
+  # The fuzz targets' replays are left to the libFuzzer stage, and the
+  # fountain code's exhaustive vectors (150 s here) to the release stage.
+  in_x ctest --preset asan -j 2 --timeout 600 -LE fuzz -E '^FecVectors\.EveryBlockCountMatchesExactly$'
+  stage_done "asan suites"
+  cmake --preset tsan >/dev/null
+  cmake --build --preset tsan -j "$(nproc)" --target nb_concurrency_suites
+  stage_done "tsan build (threaded suites)"
+  # Only the threaded suites are built; the others' placeholders are left out.
+  in_x ctest --preset tsan -j 2 --timeout 600 -LE fuzz -E '_NOT_BUILT$'
+  stage_done "tsan suites"
+fi
+
+fuzz_seconds="${NB_FUZZ_SECONDS:-30}"
 if [ "$fuzz_seconds" -gt 0 ]; then
-  ./scripts/fuzz.sh "$fuzz_seconds"
+  # The asan tree's targets are libFuzzer programs already; a tree of their
+  # own would cost CI a build.
+  if [ "${NB_SANITIZERS:-1}" != 0 ]; then
+    NB_FUZZ_PRESET=asan ./scripts/fuzz.sh "$fuzz_seconds"
+  else
+    ./scripts/fuzz.sh "$fuzz_seconds"
+  fi
+  stage_done "fuzz ($fuzz_seconds s per target)"
 fi

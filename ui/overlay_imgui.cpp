@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "ui/overlay_panels.h"
+#include "ui/imgui_colour.h"
 #include "ui/overlay_quality.h"
 #include "ui/theme.h"
 
@@ -24,7 +25,6 @@ int64_t steady_now_ns() {
         .count();
 }
 
-ImVec4 vec(const Rgba& c) { return ImVec4(c.r, c.g, c.b, c.a); }
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "ui/imgui_colour.h"
 #include "ui/overlay_quality.h"
 
 namespace nb::ui {
@@ -17,18 +18,15 @@ constexpr float k_card_rounding = 10.0f;
 // The graph's points at most: two seconds at 120 fps.
 constexpr size_t k_graph_points = 240;
 
-ImU32 colour(const Rgba& c) { return ImGui::GetColorU32(ImVec4(c.r, c.g, c.b, c.a)); }
-ImVec4 vec(const Rgba& c) { return ImVec4(c.r, c.g, c.b, c.a); }
-
 // A rounded tile with a small grey label above its value.
 void stat_card(const char* label, const char* value, const Rgba& value_colour, float width) {
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 top_left = ImGui::GetCursorScreenPos();
     const ImVec2 bottom_right(top_left.x + width, top_left.y + k_card_height);
-    draw->AddRectFilled(top_left, bottom_right, colour(palette::card), k_card_rounding);
-    draw->AddRect(top_left, bottom_right, colour(value_colour.with_alpha(0.2f)), k_card_rounding, 0, 1.0f);
-    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 6.0f), colour(palette::grey.with_alpha(0.8f)), label);
-    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 22.0f), colour(value_colour), value);
+    draw->AddRectFilled(top_left, bottom_right, packed(palette::card), k_card_rounding);
+    draw->AddRect(top_left, bottom_right, packed(value_colour.with_alpha(0.2f)), k_card_rounding, 0, 1.0f);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 6.0f), packed(palette::grey.with_alpha(0.8f)), label);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 22.0f), packed(value_colour), value);
     ImGui::Dummy(ImVec2(width, k_card_height));
 }
 
@@ -37,8 +35,8 @@ ImVec2 title_row(const char* title, const Rgba& accent) {
     ImGui::Dummy(ImVec2(0.0f, 2.0f));
     const ImVec2 origin = ImGui::GetCursorScreenPos();
     ImDrawList* draw = ImGui::GetWindowDrawList();
-    draw->AddCircleFilled(ImVec2(origin.x + 6.0f, origin.y + 7.0f), 5.0f, colour(accent), 16);
-    draw->AddText(ImVec2(origin.x + 16.0f, origin.y + 1.0f), colour(palette::grey), title);
+    draw->AddCircleFilled(ImVec2(origin.x + 6.0f, origin.y + 7.0f), 5.0f, packed(accent), 16);
+    draw->AddText(ImVec2(origin.x + 16.0f, origin.y + 1.0f), packed(palette::grey), title);
     return origin;
 }
 
@@ -46,7 +44,7 @@ void separator(const Rgba& line_colour) {
     const ImVec2 at = ImGui::GetCursorScreenPos();
     const float width = ImGui::GetContentRegionAvail().x;
     ImGui::GetWindowDrawList()->AddLine(ImVec2(at.x, at.y + 1.0f), ImVec2(at.x + width, at.y + 1.0f),
-                                        colour(line_colour), 1.0f);
+                                        packed(line_colour), 1.0f);
     ImGui::Dummy(ImVec2(width, 3.0f));
 }
 
@@ -76,18 +74,18 @@ void frame_time_graph(const PanelValues& values, float width) {
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 top_left = ImGui::GetCursorScreenPos();
     const ImVec2 bottom_right(top_left.x + width, top_left.y + k_height);
-    draw->AddRectFilled(top_left, bottom_right, colour(palette::card), k_card_rounding);
-    draw->AddRect(top_left, bottom_right, colour(palette::light_blue.with_alpha(0.2f)), k_card_rounding, 0, 1.0f);
-    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 6.0f), colour(palette::grey.with_alpha(0.8f)),
+    draw->AddRectFilled(top_left, bottom_right, packed(palette::card), k_card_rounding);
+    draw->AddRect(top_left, bottom_right, packed(palette::light_blue.with_alpha(0.2f)), k_card_rounding, 0, 1.0f);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 6.0f), packed(palette::grey.with_alpha(0.8f)),
                   "Frame time (2 s)");
     char text[64];
     const float total = values.total_history_ms.empty() ? 0.0f : values.total_history_ms.back();
     const float decode = values.decode_history_ms.empty() ? 0.0f : values.decode_history_ms.back();
     std::snprintf(text, sizeof text, "%.1f ms", total);
-    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 20.0f), colour(palette::light_blue), text);
+    draw->AddText(ImVec2(top_left.x + 10.0f, top_left.y + 20.0f), packed(palette::light_blue), text);
     const float decode_x = top_left.x + 10.0f + ImGui::CalcTextSize(text).x + 10.0f;
     std::snprintf(text, sizeof text, "decode %.1f ms", decode);
-    draw->AddText(ImVec2(decode_x, top_left.y + 20.0f), colour(palette::violet), text);
+    draw->AddText(ImVec2(decode_x, top_left.y + 20.0f), packed(palette::violet), text);
 
     float scale_ms = k_frame_ms * 1.5f;
     for (float ms : values.total_history_ms) scale_ms = ms * 1.1f > scale_ms ? ms * 1.1f : scale_ms;
@@ -97,7 +95,7 @@ void frame_time_graph(const PanelValues& values, float width) {
     const float plot_height = bottom - (top_left.y + k_plot_top);
     const auto y_of = [&](float ms) { return bottom - plot_height * (ms < 0.0f ? 0.0f : ms) / scale_ms; };
     draw->AddLine(ImVec2(left, y_of(k_frame_ms)), ImVec2(left + plot_width, y_of(k_frame_ms)),
-                  colour(palette::grey.with_alpha(0.5f)), 1.0f);
+                  packed(palette::grey.with_alpha(0.5f)), 1.0f);
     const auto series = [&](std::span<const float> ms, const Rgba& line) {
         if (ms.size() < 2) return;
         ImVec2 points[k_graph_points];
@@ -107,7 +105,7 @@ void frame_time_graph(const PanelValues& values, float width) {
             points[i] = ImVec2(left + plot_width * static_cast<float>(i) / static_cast<float>(count - 1),
                                y_of(ms[first + i]));
         }
-        draw->AddPolyline(points, static_cast<int>(count), colour(line), ImDrawFlags_None, 1.5f);
+        draw->AddPolyline(points, static_cast<int>(count), packed(line), ImDrawFlags_None, 1.5f);
     };
     series(values.total_history_ms, palette::light_blue);
     series(values.decode_history_ms, palette::violet);
@@ -125,7 +123,7 @@ void draw_information_panel(const PanelValues& values) {
                   seconds % 60);
     const ImVec2 time_size = ImGui::CalcTextSize(text);
     ImDrawList* draw = ImGui::GetWindowDrawList();
-    draw->AddText(ImVec2(origin.x + avail - time_size.x, origin.y + 1.0f), colour(palette::blue), text);
+    draw->AddText(ImVec2(origin.x + avail - time_size.x, origin.y + 1.0f), packed(palette::blue), text);
     ImGui::Dummy(ImVec2(avail, ImGui::GetTextLineHeight() + 2.0f));
     if (!values.server_hostname.empty()) {
         ImGui::PushStyleColor(ImGuiCol_Text, vec(palette::cyan.with_alpha(0.72f)));

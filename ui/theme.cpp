@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "ui/imgui_colour.h"
 #include "ui/overlay_quality.h"
 
 namespace nb::ui {
@@ -17,8 +18,6 @@ namespace {
 // and Cyrillic text both languages of the interface need.
 constexpr const char* k_font_path = "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf";
 
-ImVec4 vec(const Rgba& c) { return ImVec4(c.r, c.g, c.b, c.a); }
-ImVec4 vec(const Rgba& c, float alpha) { return ImVec4(c.r, c.g, c.b, alpha); }
 
 }  // namespace
 

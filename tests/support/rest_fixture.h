@@ -14,7 +14,7 @@
 
 namespace nb::test {
 
-inline constexpr int64_t k_starting_balance_cents = BackendOptions{}.starting_balance_cents;
+inline const int64_t k_starting_balance_cents = BackendOptions{}.starting_balance_cents;
 
 // The demo catalogue, sessions streaming at once.
 inline BackendOptions seeded_backend_options() {

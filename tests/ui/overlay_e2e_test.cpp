@@ -185,9 +185,9 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     const auto grab = slider_grab(*settings);
     ASSERT_TRUE(grab.has_value());
     // Moves go through XTEST in screen coordinates, as a real mouse's do.
-    const auto [window_x, window_y] = window_origin(session);
-    const std::string y = std::to_string(window_y + grab->second);
-    auto move_to = [&](int x) { session.xdotool("mousemove " + std::to_string(window_x + x) + " " + y); };
+    const std::pair<int, int> origin = window_origin(session);
+    const std::string y = std::to_string(origin.second + grab->second);
+    auto move_to = [&](int x) { session.xdotool("mousemove " + std::to_string(origin.first + x) + " " + y); };
     move_to(grab->first);
     std::this_thread::sleep_for(200ms);
     session.xdotool("mousedown 1");

@@ -25,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::VideoCalls;
 
-CompletedFrame frame(uint32_t id, bool key = false) { return {.frame_id = id, .access_unit = {1, 2, 3}, .key = key}; }
+CompletedFrame completed_frame(uint32_t id, bool key = false) { return {.frame_id = id, .access_unit = {1, 2, 3}, .key = key}; }
 
 class VideoThreadTest : public ::testing::Test {
 protected:
@@ -139,7 +139,7 @@ TEST_F(VideoThreadTest, FramesCompletedOnManyThreadsReachTheDecoderInOrder) {
 
 TEST_F(VideoThreadTest, EveryQueuedFrameIsDecodedButOnlyTheNewestIsDrawn) {
     auto release = hold_thread();
-    for (uint32_t id = 1; id <= 5; ++id) video_->submit(frame(id, id == 1));
+    for (uint32_t id = 1; id <= 5; ++id) video_->submit(completed_frame(id, id == 1));
     release.set_value();
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.presents >= 1 && c.decoded_ids.size() == 5; }));
     EXPECT_EQ(decoded(), (std::vector<uint32_t>{1, 2, 3, 4, 5}));
@@ -153,9 +153,9 @@ TEST_F(VideoThreadTest, EveryQueuedFrameIsDecodedButOnlyTheNewestIsDrawn) {
 TEST_F(VideoThreadTest, AGapHoldsFramesBackUntilAKeyFrameAndAsksForOne) {
     const int initial = requests_.load();
     EXPECT_EQ(initial, 1) << "the stream's first key frame is asked for at start";
-    for (uint32_t id : {1u, 2u, 4u, 5u}) video_->submit(frame(id, id == 1));
-    video_->submit(frame(6, true));
-    video_->submit(frame(7));
+    for (uint32_t id : {1u, 2u, 4u, 5u}) video_->submit(completed_frame(id, id == 1));
+    video_->submit(completed_frame(6, true));
+    video_->submit(completed_frame(7));
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return !c.decoded_ids.empty() && c.decoded_ids.back() == 7; }));
     EXPECT_EQ(decoded(), (std::vector<uint32_t>{1, 2, 6, 7}));
     // The gap's request waits out the spacing after the first one; it is
@@ -166,15 +166,15 @@ TEST_F(VideoThreadTest, AGapHoldsFramesBackUntilAKeyFrameAndAsksForOne) {
 TEST_F(VideoThreadTest, AFullQueueDropsNewFramesAndTheGapAsksForAKeyFrame) {
     test::LogCapture log;
     auto release = hold_thread();
-    for (uint32_t id = 1; id <= VideoThread::k_queue_frames + 4; ++id) video_->submit(frame(id, id == 1));
+    for (uint32_t id = 1; id <= VideoThread::k_queue_frames + 4; ++id) video_->submit(completed_frame(id, id == 1));
     EXPECT_EQ(video_->frames_dropped(), 4u);
     EXPECT_TRUE(log.contains("VideoThread: decoder " + std::to_string(VideoThread::k_queue_frames) +
                              " frames behind, 1 frame(s) dropped at frame " +
                              std::to_string(VideoThread::k_queue_frames + 1)));
     release.set_value();
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.decoded_ids.size() == VideoThread::k_queue_frames; }));
-    video_->submit(frame(VideoThread::k_queue_frames + 5));
-    video_->submit(frame(VideoThread::k_queue_frames + 6, true));
+    video_->submit(completed_frame(VideoThread::k_queue_frames + 5));
+    video_->submit(completed_frame(VideoThread::k_queue_frames + 6, true));
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.decoded_ids.size() == VideoThread::k_queue_frames + 1; }));
     EXPECT_EQ(decoded().back(), VideoThread::k_queue_frames + 6) << "the frame after the gap waits for a key frame";
     EXPECT_TRUE(log.contains("KeyFrameRequester: 4 frame(s) before frame " +
@@ -183,8 +183,8 @@ TEST_F(VideoThreadTest, AFullQueueDropsNewFramesAndTheGapAsksForAKeyFrame) {
     // A key frame arriving at a full queue replaces what waits there.
     constexpr uint32_t k_key = 500;
     auto again = hold_thread();
-    for (uint32_t id = 200; id < 200 + VideoThread::k_queue_frames; ++id) video_->submit(frame(id));
-    video_->submit(frame(k_key, true));
+    for (uint32_t id = 200; id < 200 + VideoThread::k_queue_frames; ++id) video_->submit(completed_frame(id));
+    video_->submit(completed_frame(k_key, true));
     again.set_value();
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.decoded_ids.back() == k_key; }));
     EXPECT_EQ(video_->frames_dropped(), 4u + VideoThread::k_queue_frames);
@@ -194,20 +194,20 @@ TEST_F(VideoThreadTest, DecoderRendererAndPostedWorkShareOneThread) {
     std::thread::id task_thread;
     ASSERT_TRUE(video_->run_and_wait([&](IRenderer&) { task_thread = std::this_thread::get_id(); }));
     video_->resize(800, 450);
-    video_->submit(frame(1, true));
+    video_->submit(completed_frame(1, true));
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.presents >= 1 && !c.resizes.empty(); }));
     video_->stop();
     EXPECT_NE(task_thread, std::this_thread::get_id());
     EXPECT_EQ(calls_.resizes, (std::vector<std::pair<uint32_t, uint32_t>>{{800, 450}}));
     for (const auto& id : calls_.threads) EXPECT_EQ(id, task_thread);
     EXPECT_FALSE(video_->post([](IRenderer&) {})) << "a stopped thread takes no more work";
-    video_->submit(frame(2));  // dropped quietly
+    video_->submit(completed_frame(2));  // dropped quietly
 }
 
 TEST_F(VideoThreadTest, AShownPanelIsRedrawnOverAFrozenPictureAndTakenOffWhenHidden) {
     std::atomic<int> draws{0};
     video_->set_overlay_draw([&](const VideoFigures&) { draws.fetch_add(1); });
-    video_->submit(frame(1, true));
+    video_->submit(completed_frame(1, true));
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.presents == 1; }));
     video_->set_overlay_visible(true);
     ASSERT_TRUE(wait_for([](VideoCalls& c) { return c.redraws >= 3; }));

@@ -2,10 +2,12 @@
 #include "ui/screens/browse_screen.h"
 
 #include <imgui.h>
+#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <chrono>
 
+#include "common/log_text.h"
 #include "ui/launcher_actions.h"
 #include "ui/launcher_format.h"
 #include "ui/launcher_widgets.h"
@@ -106,6 +108,7 @@ void render_browse(NativeLauncher::Impl& impl) {
         }
         ImGui::EndChild();
         if (chosen) {
+            spdlog::info("NativeLauncher: showing {}", log_safe(chosen->id));
             impl.selected = *chosen;
             impl.screen = Screen::Detail;
         }
