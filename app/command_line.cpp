@@ -278,8 +278,12 @@ std::string command_line_usage() {
         "With --host and --token the stream starts at once; otherwise the launcher\n"
         "window opens. Values are given as '--option VALUE' or '--option=VALUE'.\n\n";
     for (const auto& spec : option_specs()) {
-        std::string head = "  " + std::string(spec.name);
-        if (!spec.value_name.empty()) head += " " + std::string(spec.value_name);
+        std::string head = "  ";
+        head += spec.name;
+        if (!spec.value_name.empty()) {
+            head += ' ';
+            head += spec.value_name;
+        }
         head.resize(std::max<size_t>(head.size() + 2, 20), ' ');
         text += head + std::string(spec.help) + "\n";
     }

@@ -3,17 +3,10 @@
 
 set(NB_WINDOWS_INCLUDE_DIR ${NB_WINDOWS_DEPS}/prefix/include)
 
-# spdlog and fmt are used header-only: Debian's compiled copies are Linux
-# libraries.
-add_library(nb_fmt INTERFACE)
-target_compile_definitions(nb_fmt INTERFACE FMT_HEADER_ONLY)
-target_include_directories(nb_fmt INTERFACE ${NB_WINDOWS_INCLUDE_DIR})
-add_library(fmt::fmt ALIAS nb_fmt)
-add_library(nb_spdlog INTERFACE)
-# Header-only is spdlog's default when SPDLOG_COMPILED_LIB is not defined.
-target_compile_definitions(nb_spdlog INTERFACE SPDLOG_FMT_EXTERNAL)
-target_link_libraries(nb_spdlog INTERFACE nb_fmt)
-add_library(spdlog::spdlog ALIAS nb_spdlog)
+# fmt and spdlog, cross-built by scripts/windows-deps.sh, bring their own
+# fmt::fmt and spdlog::spdlog.
+find_package(fmt REQUIRED CONFIG)
+find_package(spdlog REQUIRED CONFIG)
 add_library(nb_nlohmann_json INTERFACE)
 target_include_directories(nb_nlohmann_json INTERFACE ${NB_WINDOWS_INCLUDE_DIR})
 add_library(nlohmann_json::nlohmann_json ALIAS nb_nlohmann_json)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the libraries the Windows client links (SDL2, Opus, libsodium,
-# Dear ImGui with its Win32 and Direct3D 11 back ends, GoogleTest) from
-# Debian's source packages into a cache folder outside the tree, and links
-# the header-only ones (Asio, spdlog, fmt, nlohmann-json) beside them.
+# fmt, spdlog, Dear ImGui with its Win32 and Direct3D 11 back ends,
+# GoogleTest) from Debian's source packages into a cache folder outside the
+# tree, and links the header-only ones (Asio, nlohmann-json) beside them.
 # Each library is built once; delete its stamp (or the folder) to rebuild.
 #
 #   NB_WINDOWS_DEPS  the cache folder (default ~/.cache/nubora/windows-deps)
@@ -71,81 +71,120 @@ stamp() { touch "$deps/stamps/$1"; log "$1 ready"; }
 cmake_library() {
   local name="$1" src="$2"; shift 2
   quietly "$name" cmake -G Ninja -S "$src" -B "$deps/build/$name" \
-    -DCMAKE_TOOLCHAIN_FILE="$source_root/cmake/mingw-w64.cmake" \
+    -DCMAKE_TOOLCHAIN_FILE="$source_root/cmake/mingw-w64.cmake" -DNB_WINDOWS_DEPS="$deps" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" "$@"
   quietly "$name" cmake --build "$deps/build/$name" -j "$jobs"
   quietly "$name" cmake --install "$deps/build/$name"
 }
 
-autotools_cross() {
-  CC="$host-gcc-posix" CXX="$host-g++-posix" ./configure --host="$host" \
+# Configures (generating configure first where the tarball has none),
+# builds and installs an autotools project: name, sources, options.
+autotools_library() {
+  local name="$1" src="$2"; shift 2
+  cd "$src"
+  if [ ! -x configure ]; then quietly "$name" ./autogen.sh -s; fi
+  quietly "$name" env CC="$host-gcc-posix" CXX="$host-g++-posix" ./configure --host="$host" \
     --prefix="$prefix" --disable-shared --enable-static "$@"
+  quietly "$name" make -j "$jobs"
+  quietly "$name" make install
+  cd "$source_root"
 }
 
 ensure_source_entries
 
-if ! built sdl2-2.26.5; then
+# SDL2 gives the client its window and events and nothing else (sound goes
+# through WASAPI, drawing through our own Direct3D 11 device), so the other
+# subsystems are left out: half the build time.
+build_sdl2() {
+  built sdl2-2.26.5-video && return
+  local src
   src="$(unpack libsdl2)"
-  log "building SDL2 (a few minutes)"
-  cmake_library sdl2 "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_STATIC_PIC=OFF
-  stamp sdl2-2.26.5
-fi
+  log "building SDL2's video and events (about two minutes)"
+  cmake_library sdl2 "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_STATIC_PIC=OFF \
+    -DSDL_AUDIO=OFF -DSDL_RENDER=OFF -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF \
+    -DSDL_POWER=OFF -DSDL_SENSOR=OFF -DSDL_LOCALE=OFF -DSDL_MISC=OFF -DSDL_VULKAN=OFF \
+    -DSDL_OPENGLES=OFF
+  stamp sdl2-2.26.5-video
+}
 
-if ! built opus-1.3.1; then
-  src="$(unpack opus)"
-  log "building Opus"
-  # The release's stack protector needs libssp at link time; the client
-  # gains nothing from it in a decoder fed only checked packets.
-  cd "$src"
-  quietly opus autotools_cross --disable-doc --disable-extra-programs --disable-hardening
-  quietly opus make -j "$jobs"
-  quietly opus make install
-  cd "$source_root"
-  stamp opus-1.3.1
-fi
+# The smaller libraries, one after another.
+build_the_rest() {
+  local src
+  if ! built opus-1.3.1; then
+    src="$(unpack opus)"
+    log "building Opus"
+    # The release's stack protector needs libssp at link time; the client
+    # gains nothing from it in a decoder fed only checked packets.
+    autotools_library opus "$src" --disable-doc --disable-extra-programs --disable-hardening
+    stamp opus-1.3.1
+  fi
 
-if ! built libsodium-1.0.18; then
-  src="$(unpack libsodium)"
-  log "building libsodium"
-  cd "$src"
-  if [ ! -x configure ]; then quietly libsodium ./autogen.sh -s; fi
-  quietly libsodium autotools_cross
-  quietly libsodium make -j "$jobs"
-  quietly libsodium make install
-  cd "$source_root"
-  stamp libsodium-1.0.18
-fi
+  if ! built libsodium-1.0.18; then
+    src="$(unpack libsodium)"
+    log "building libsodium"
+    autotools_library libsodium "$src"
+    stamp libsodium-1.0.18
+  fi
 
-if ! built googletest-1.12.1; then
-  src="$(unpack googletest)"
-  log "building GoogleTest"
-  cmake_library googletest "$src" -DBUILD_SHARED_LIBS=OFF -Dgtest_force_shared_crt=OFF
-  stamp googletest-1.12.1
-fi
+  # fmt and spdlog compiled once: used header-only, spdlog alone costs every
+  # translation unit ten seconds.
+  if ! built fmt-9.1.0; then
+    src="$(unpack fmtlib)"
+    log "building fmt"
+    # An older cache links the Linux headers here; installing through that
+    # link would write into /usr/include.
+    if [ -L "$prefix/include/fmt" ]; then rm "$prefix/include/fmt"; fi
+    cmake_library fmt "$src" -DFMT_DOC=OFF -DFMT_TEST=OFF
+    stamp fmt-9.1.0
+  fi
 
-if ! built imgui-1.86; then
-  src="$(unpack imgui)"
-  log "building Dear ImGui with the Win32 and Direct3D 11 back ends"
-  out="$deps/build/imgui"
-  mkdir -p "$out" "$prefix/include/imgui/backends"
-  objects=()
-  for file in imgui.cpp imgui_draw.cpp imgui_tables.cpp imgui_widgets.cpp \
-              backends/imgui_impl_win32.cpp backends/imgui_impl_dx11.cpp; do
-    object="$out/$(basename "$file" .cpp).o"
-    quietly imgui "$host-g++-posix" -O2 -std=c++17 -I"$src" -c "$src/$file" -o "$object"
-    objects+=("$object")
-  done
-  rm -f "$prefix/lib/libimgui.a"
-  "$host-ar" rcs "$prefix/lib/libimgui.a" "${objects[@]}"
-  cp "$src"/*.h "$prefix/include/imgui/"
-  cp "$src"/backends/imgui_impl_win32.h "$src"/backends/imgui_impl_dx11.h \
-     "$prefix/include/imgui/backends/"
-  stamp imgui-1.86
-fi
+  if ! built spdlog-1.10.0; then
+    src="$(unpack spdlog)"
+    log "building spdlog"
+    if [ -L "$prefix/include/spdlog" ]; then rm "$prefix/include/spdlog"; fi
+    cmake_library spdlog "$src" -DSPDLOG_FMT_EXTERNAL=ON -DSPDLOG_BUILD_EXAMPLE=OFF \
+      -DSPDLOG_BUILD_TESTS=OFF -DSPDLOG_BUILD_BENCH=OFF
+    stamp spdlog-1.10.0
+  fi
+
+  if ! built googletest-1.12.1; then
+    src="$(unpack googletest)"
+    log "building GoogleTest"
+    cmake_library googletest "$src" -DBUILD_SHARED_LIBS=OFF -Dgtest_force_shared_crt=OFF -DBUILD_GMOCK=OFF
+    stamp googletest-1.12.1
+  fi
+
+  if ! built imgui-1.86; then
+    src="$(unpack imgui)"
+    log "building Dear ImGui with the Win32 and Direct3D 11 back ends"
+    out="$deps/build/imgui"
+    mkdir -p "$out" "$prefix/include/imgui/backends"
+    objects=()
+    for file in imgui.cpp imgui_draw.cpp imgui_tables.cpp imgui_widgets.cpp \
+                backends/imgui_impl_win32.cpp backends/imgui_impl_dx11.cpp; do
+      object="$out/$(basename "$file" .cpp).o"
+      quietly imgui "$host-g++-posix" -O2 -std=c++17 -I"$src" -c "$src/$file" -o "$object"
+      objects+=("$object")
+    done
+    rm -f "$prefix/lib/libimgui.a"
+    "$host-ar" rcs "$prefix/lib/libimgui.a" "${objects[@]}"
+    cp "$src"/*.h "$prefix/include/imgui/"
+    cp "$src"/backends/imgui_impl_win32.h "$src"/backends/imgui_impl_dx11.h \
+       "$prefix/include/imgui/backends/"
+    stamp imgui-1.86
+  fi
+}
+
+# Most of the time goes into single-threaded configure scripts, so SDL2 is
+# built beside the rest.
+build_sdl2 &
+sdl2_job=$!
+build_the_rest
+wait "$sdl2_job"
 
 # Header-only libraries come from the Linux packages, linked one by one so
 # that no glibc header is ever on the cross compiler's path.
-for header in asio asio.hpp spdlog fmt nlohmann; do
+for header in asio asio.hpp nlohmann; do
   if [ ! -e "/usr/include/$header" ]; then
     echo "windows-deps: /usr/include/$header is missing (run scripts/install-deps.sh)" >&2
     exit 1

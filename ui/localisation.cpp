@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include <fmt/format.h>
+
 namespace nb::ui {
 
 namespace {
@@ -63,11 +65,11 @@ const TextTable& texts_for(bool russian) { return russian ? k_russian : k_englis
 const TextTable& texts() { return texts_for(is_russian()); }
 
 std::string format_amount(int64_t cents, bool russian) {
-    return russian ? two_decimals(cents) + " руб." : "$" + two_decimals(cents);
+    return russian ? two_decimals(cents) + " руб." : fmt::format("${}", two_decimals(cents));
 }
 
 std::string format_price_per_hour(int64_t cents, bool russian) {
-    return russian ? two_decimals(cents) + " руб./ч" : "$" + two_decimals(cents) + "/hr";
+    return russian ? two_decimals(cents) + " руб./ч" : fmt::format("${}/hr", two_decimals(cents));
 }
 
 std::string format_amount(int64_t cents) { return format_amount(cents, is_russian()); }

@@ -15,13 +15,13 @@
 namespace nb {
 namespace {
 
-constexpr uint32_t k_rate = 48000;
+constexpr uint32_t k_player_rate = 48000;
 
 // 10 ms of a 440 Hz stereo tone starting at frame `first`.
 std::vector<float> tone_chunk(uint64_t first, size_t frames) {
     std::vector<float> samples(frames * 2);
     for (size_t i = 0; i < frames; ++i) {
-        const float value = 0.25f * std::sin(2.0 * 3.14159265358979 * 440.0 * static_cast<double>(first + i) / k_rate);
+        const float value = 0.25f * std::sin(2.0 * 3.14159265358979 * 440.0 * static_cast<double>(first + i) / k_player_rate);
         samples[i * 2] = value;
         samples[i * 2 + 1] = value;
     }
@@ -36,7 +36,7 @@ TEST(WasapiAudioPlayer, LifecycleCallsAndTheirLogLines) {
         player.stop();  // never started: silent
         EXPECT_TRUE(log.lines().empty());
 
-        ASSERT_TRUE(player.initialize(k_rate, 2));
+        ASSERT_TRUE(player.initialize(k_player_rate, 2));
         EXPECT_TRUE(player.is_initialized());
         EXPECT_GT(player.buffer_frames(), 0u);
         const std::string mode = player.exclusive() ? "EXCLUSIVE" : "SHARED";
@@ -60,7 +60,7 @@ TEST(WasapiAudioPlayer, LifecycleCallsAndTheirLogLines) {
         EXPECT_TRUE(player.start());
         EXPECT_EQ(log.count("WasapiPlayer: playback started"), 2u);
         // Re-initialising while playing stops the old stream first.
-        ASSERT_TRUE(player.initialize(k_rate, 2));
+        ASSERT_TRUE(player.initialize(k_player_rate, 2));
         EXPECT_FALSE(player.is_running());
         EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns="), 2u);
         EXPECT_TRUE(player.start());
@@ -75,7 +75,7 @@ TEST(WasapiAudioPlayer, BadFormatsAndEarlyPushesAreRefused) {
     const float frame[2] = {0.5f, 0.5f};
     player.push_samples(frame, 1);  // before initialize: ignored
     EXPECT_EQ(player.ring_fill_samples(), 0u);
-    EXPECT_FALSE(player.initialize(k_rate, 0));
+    EXPECT_FALSE(player.initialize(k_player_rate, 0));
     EXPECT_FALSE(player.initialize(0, 2));
     EXPECT_EQ(log.count("WasapiPlayer: unsupported format (48000Hz, 0ch)"), 1u);
     EXPECT_FALSE(player.start());
@@ -84,7 +84,7 @@ TEST(WasapiAudioPlayer, BadFormatsAndEarlyPushesAreRefused) {
 TEST(WasapiAudioPlayer, OverrunsKeepTheNewestAudioAndLogSparsely) {
     test::LogCapture log;
     WasapiAudioPlayer player;
-    ASSERT_TRUE(player.initialize(k_rate, 2));  // not started: nothing drains the ring
+    ASSERT_TRUE(player.initialize(k_player_rate, 2));  // not started: nothing drains the ring
     const std::vector<float> full(WasapiAudioPlayer::k_ring_samples, 0.25f);
     player.push_samples(full.data(), full.size() / 2);
     const float frame[2] = {0.5f, 0.5f};
@@ -104,7 +104,7 @@ TEST(WasapiAudioPlayer, OverrunsKeepTheNewestAudioAndLogSparsely) {
 TEST(WasapiAudioPlayer, PlaysAToneForASecondOnTheDefaultDevice) {
     test::LogCapture log;
     WasapiAudioPlayer player;
-    ASSERT_TRUE(player.initialize(k_rate, 2));
+    ASSERT_TRUE(player.initialize(k_player_rate, 2));
     ASSERT_TRUE(player.start());
     // The network side delivers 10 ms packets; the device pulls at its own pace.
     constexpr size_t k_chunk = 480;

@@ -18,8 +18,8 @@ namespace nb {
 namespace {
 
 using KeyRecord = std::tuple<InputEventType, uint16_t, uint8_t, uint8_t>;  // type, vk, scan, flags
-constexpr auto down = InputEventType::key_down;
-constexpr auto up = InputEventType::key_up;
+constexpr auto pressed = InputEventType::key_down;
+constexpr auto released = InputEventType::key_up;
 
 // Starts xdotool with `args`; -1 when it cannot start. Wine runs a Linux
 // program natively but gives no handle to wait on, so the tests wait for
@@ -98,7 +98,7 @@ protected:
         constexpr uint16_t k_vk_escape = 0x1B;
         std::vector<KeyRecord> out;
         for (const InputEvent& e : sent_) {
-            if ((e.type == down || e.type == up) && e.virtual_key() != k_vk_escape) {
+            if ((e.type == pressed || e.type == released) && e.virtual_key() != k_vk_escape) {
                 out.emplace_back(e.type, e.virtual_key(), e.scan_code(), e.key_flags());
             }
         }
@@ -121,10 +121,10 @@ protected:
 
 TEST_F(RawInputOnXvfb, KeysArriveWithTheirVirtualKeyAndScanCodes) {
     const std::vector<KeyRecord> expected = {
-        {down, 0x41, 0x1E, 0}, {up, 0x41, 0x1E, 1},  // A
-        {down, 0x0D, 0x1C, 0}, {up, 0x0D, 0x1C, 1},  // Return
-        {down, 0x25, 0x4B, 2}, {up, 0x25, 0x4B, 3},  // left arrow
-        {down, 0x31, 0x02, 0}, {up, 0x31, 0x02, 1},  // 1
+        {pressed, 0x41, 0x1E, 0}, {released, 0x41, 0x1E, 1},  // A
+        {pressed, 0x0D, 0x1C, 0}, {released, 0x0D, 0x1C, 1},  // Return
+        {pressed, 0x25, 0x4B, 2}, {released, 0x25, 0x4B, 3},  // left arrow
+        {pressed, 0x31, 0x02, 0}, {released, 0x31, 0x02, 1},  // 1
     };
     ASSERT_EQ(xdotool("key a Return Left 1"), 0);
     EXPECT_TRUE(pump_until([&] { return keys().size() >= expected.size(); })) << keys().size() << " key records";
