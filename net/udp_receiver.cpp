@@ -147,6 +147,7 @@ void UdpReceiver::arm_receive() {
 
 void UdpReceiver::on_readable(const asio::error_code& error) {
     if (error == asio::error::operation_aborted) return;
+    std::lock_guard delivery(delivery_mutex_);
     // One batch per I/O thread: it is filled and handled on the thread that
     // woke up, so no other thread ever touches it and nothing needs copying
     // before the next wait is armed.
@@ -159,8 +160,9 @@ void UdpReceiver::on_readable(const asio::error_code& error) {
     int received = 0;
     if (!error && running_.load()) received = batch.receive(socket_.native_handle());
     {
-        // Re-arm before handing the datagrams on, so a slow handler never
-        // stalls the socket: another I/O thread takes the next batch.
+        // Re-arm before handing the datagrams on: the next wake-up is queued
+        // at once, and the thread that takes it reads its batch as soon as
+        // this one has been handed on (delivery_mutex_).
         std::lock_guard lock(socket_mutex_);
         arm_receive();
     }

@@ -100,6 +100,12 @@ private:
     // (re)arming or cancelling the timer, which asio objects do not allow
     // concurrently. Never held while the handler runs.
     std::mutex socket_mutex_;
+    // Held from reading a batch until it has been handed on. The wait is
+    // re-armed in between, so another I/O thread may read the next batch,
+    // but it hands that batch on only after this one: a frame's last
+    // datagrams overtaken by the next frame's would make the depacketizer
+    // give the frame up as superseded on a link that lost nothing.
+    std::mutex delivery_mutex_;
 
     DatagramHandler handler_;
     std::atomic<uint64_t> packets_received_{0};

@@ -89,8 +89,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   done
 fi
 # Windows has Tahoma in its fonts folder; wine keeps its own copy apart.
+# Segoe UI Symbol, which the launcher takes its symbols from, wine lacks:
+# DejaVu Sans, which draws the same ones, stands in under its file name.
 mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
 cp -n /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+cp -n /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$WINEPREFIX/drive_c/windows/Fonts/seguisym.ttf"
 # One wineserver for the whole run: each test process then starts in a tenth
 # of a second instead of three. One left by the set-up above ends first.
 HOME="$test_home" wineserver -w

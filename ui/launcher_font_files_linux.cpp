@@ -1,4 +1,5 @@
-// The launcher's faces on Linux: DejaVu Sans, through fontconfig.
+// The launcher's faces on Linux: DejaVu Sans, through fontconfig. It has
+// the symbols too.
 #include "ui/launcher_fonts.h"
 
 #include <fontconfig/fontconfig.h>
@@ -56,5 +57,8 @@ std::string find_launcher_face(bool bold) {
     file = std::string(k_dejavu_folder) + (bold ? "DejaVuSans-Bold.ttf" : "DejaVuSans.ttf");
     return std::filesystem::exists(file, error) ? file : std::string{};
 }
+
+// DejaVu Sans draws every symbol itself.
+std::string find_symbol_face() { return {}; }
 
 }  // namespace nb::ui

@@ -18,6 +18,10 @@ extern const char* const k_launcher_face;
 // (fontconfig, or the system's fonts folder). Empty when there is none.
 std::string find_launcher_face(bool bold);
 
+// A face the screens' symbols are merged in from where the launcher face
+// lacks them (Segoe UI Symbol on Windows). Empty where there is none to add.
+std::string find_symbol_face();
+
 // Adds the four slots to the atlas, regular 15 px first so it is the
 // default. A slot whose file is missing gets ImGui's built-in face and a
 // warning.

@@ -5,6 +5,7 @@
 #include <asio.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -44,6 +45,8 @@ protected:
 
 struct Received {
     bool throw_on_first = false;
+    std::chrono::milliseconds first_delay{0};  // before the first datagram is recorded
+    std::atomic<int> entered{0};
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> datagrams;
     std::vector<udp::endpoint> senders;
@@ -56,6 +59,7 @@ struct Received {
 std::shared_ptr<UdpReceiver> make_receiver(asio::io_context& io, Received& received, ProbeTiming timing = {}) {
     auto receiver = UdpReceiver::create(io, 0, timing, "127.0.0.1");
     receiver->set_handler([&received](const uint8_t* data, size_t length, const udp::endpoint& from) {
+        if (received.entered.fetch_add(1) == 0) std::this_thread::sleep_for(received.first_delay);
         std::lock_guard lock(received.mutex);
         received.datagrams.emplace_back(data, data + length);
         received.senders.push_back(from);
@@ -152,6 +156,24 @@ TEST_F(IoFixture, KeepsReceivingAfterAHandlerThrows) {
     // The handler records each datagram before it throws, so the line may
     // come a moment after the third record.
     EXPECT_TRUE(wait_for([&] { return logs_.count("UdpReceiver: handler exception: boom") == 1u; }));
+    receiver->stop();
+}
+
+// While one I/O thread is still handing on a batch, the other may read the
+// next: it must wait its turn, or the depacketizer sees a frame's tail after
+// the next frame and gives the frame up.
+TEST_F(IoFixture, HandsDatagramsOnInArrivalOrderAcrossThreads) {
+    Received received;
+    received.first_delay = 200ms;
+    auto receiver = make_receiver(io_, received);
+    receiver->start();
+    Peer peer(io_);
+    peer.send(std::vector<uint8_t>(30, 0), receiver->local_port());
+    ASSERT_TRUE(wait_for([&] { return received.entered.load() == 1; }));
+    constexpr int k_later = 20;
+    for (int i = 1; i <= k_later; ++i) peer.send(std::vector<uint8_t>(30, static_cast<uint8_t>(i)), receiver->local_port());
+    ASSERT_TRUE(wait_for([&] { return received.size() == k_later + 1; }));
+    for (int i = 0; i <= k_later; ++i) EXPECT_EQ(received.datagrams[static_cast<size_t>(i)][0], i) << "position " << i;
     receiver->stop();
 }
 

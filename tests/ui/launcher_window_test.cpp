@@ -4,10 +4,8 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
-#include <imgui_internal.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -39,17 +37,6 @@ std::filesystem::path screenshot_folder() {
 }
 
 // Every code point of UTF-8 `text`.
-std::vector<ImWchar> code_points(const char* text) {
-    std::vector<ImWchar> points;
-    const char* end = text + std::strlen(text);
-    while (text < end) {
-        unsigned int c = 0;
-        text += ImTextCharFromUtf8(&c, text, end);
-        points.push_back(static_cast<ImWchar>(c));
-    }
-    return points;
-}
-
 class LauncherWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -190,29 +177,6 @@ TEST_F(LauncherWindow, EveryScreenDrawsInEnglishAndRussian) {
         EXPECT_TRUE(result.quit);
         EXPECT_FALSE(result.connect);
     }
-}
-
-TEST_F(LauncherWindow, EverySlotHoldsEveryGlyphOfBothLanguages) {
-    std::vector<std::string> missing;
-    impl().after_frame = [&](NativeLauncher::Impl& state, SDL_Window*) {
-        const LauncherFonts& fonts = state.fonts;
-        std::vector<std::string> words = {"◆", "▣", "▶", "⚙", "←", "✓", "—", "EN", "РУ", "¢", "руб./ч"};
-        for (const bool russian : {false, true}) {
-            for (const char* text : texts_for(russian)) words.push_back(text);
-        }
-        for (ImFont* font : {fonts.regular_15, fonts.regular_13, fonts.semibold_17, fonts.semibold_22}) {
-            for (const std::string& word : words) {
-                for (ImWchar c : code_points(word.c_str())) {
-                    if (c != '\n' && !font->FindGlyphNoFallback(c)) {
-                        missing.push_back(std::to_string(font->FontSize) + "px U+" + std::to_string(c));
-                    }
-                }
-            }
-        }
-        return false;
-    };
-    launcher_.show();
-    EXPECT_TRUE(missing.empty()) << missing.size() << " missing, first " << missing.front();
 }
 
 TEST_F(LauncherWindow, LaunchStreamReturnsTheHandOverAndTheWindowOpensAgain) {
