@@ -76,6 +76,7 @@ struct NativeLauncher::Impl {
     int32_t max_price = 0;  // cents per hour
     int32_t sort_choice = 0;  // 0 rating, 1 price
     ServerInfo selected;
+    bool selected_announced = false;  // its page has been drawn and logged
 
     // The rented session.
     std::string session_id;

@@ -186,7 +186,8 @@ TEST_F(LauncherJourney, RegisterSignInRentStreamEndAndSignOut) {
     if (HasFailure()) return;
     screenshot("journey-2-browser");
     click(k_second_card_details);
-    // The Rent button is drawn from the frame after the card's click.
+    // The page logs this while it is first drawn, so its Rent button is in
+    // place for the click.
     expect_log("NativeLauncher: showing ");
     click(k_rent);
     expect_log("as session");

@@ -2,12 +2,10 @@
 #include "ui/screens/browse_screen.h"
 
 #include <imgui.h>
-#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <chrono>
 
-#include "common/log_text.h"
 #include "ui/launcher_actions.h"
 #include "ui/launcher_format.h"
 #include "ui/launcher_widgets.h"
@@ -108,8 +106,8 @@ void render_browse(NativeLauncher::Impl& impl) {
         }
         ImGui::EndChild();
         if (chosen) {
-            spdlog::info("NativeLauncher: showing {}", log_safe(chosen->id));
             impl.selected = *chosen;
+            impl.selected_announced = false;
             impl.screen = Screen::Detail;
         }
     }

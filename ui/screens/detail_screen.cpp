@@ -2,10 +2,12 @@
 #include "ui/screens/detail_screen.h"
 
 #include <imgui.h>
+#include <spdlog/spdlog.h>
 
 #include <cstdio>
 #include <string>
 
+#include "common/log_text.h"
 #include "ui/launcher_actions.h"
 #include "ui/launcher_format.h"
 #include "ui/launcher_widgets.h"
@@ -92,6 +94,12 @@ void action_card(NativeLauncher::Impl& impl, float width) {
 }  // namespace
 
 void render_detail(NativeLauncher::Impl& impl) {
+    // Logged while the page is first drawn: a click that follows the line
+    // finds its buttons in place.
+    if (!impl.selected_announced) {
+        spdlog::info("NativeLauncher: showing {}", log_safe(impl.selected.id));
+        impl.selected_announced = true;
+    }
     const TextTable& table = texts();
     const bool narrow = ImGui::GetIO().DisplaySize.x < k_detail_narrow_below;
     const float pad = narrow ? 12.0f : 20.0f;
