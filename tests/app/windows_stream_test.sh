@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Windows client under wine streams from the Linux test agent on
 # loopback: pictures decoded at the asked rate, sound started, a key press
-# and pointer motion reach the agent, and an interrupt ends it cleanly.
+# and pointer motion reach the agent, the overlay's hotkey shows its panel,
+# and an interrupt ends it cleanly.
 #   windows_stream_test.sh CLIENT_EXE AGENT_BINARY WORK_DIR
 # Runs under the suite's X server (DISPLAY) with wine's environment set.
 set -u
@@ -22,7 +23,10 @@ window=$(xdotool search --onlyvisible --name 'Nubora' | tail -1)
 [ -n "$window" ] || fail "no streaming window"
 xdotool windowfocus "$window" 2>/dev/null
 xdotool mousemove --window "$window" 100 100 mousemove --window "$window" 140 120 key a
-sleep 3
+# The information panel, drawn by the overlay on the renderer's device.
+sleep 1
+xdotool key shift+alt+i
+sleep 2
 import -window root stream.png 2>/dev/null
 kill -INT "$client_pid"
 for _ in $(seq 100); do kill -0 "$client_pid" 2>/dev/null || break; sleep 0.1; done
@@ -39,4 +43,5 @@ grep -q "WasapiPlayer: playback started" client.log || fail "no sound"
 [ -n "$fps" ] && awk "BEGIN { exit !($fps >= 20) }" || fail "decoded ${fps:-no} fps of 30"
 [ "$inputs" -gt 0 ] || fail "no input reached the agent"
 grep -q "given up incomplete" client.log || fail "no frame counts"
+grep -q "Overlay: information panel shown" client.log || fail "the overlay hotkey did nothing"
 exit 0
