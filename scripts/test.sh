@@ -5,7 +5,7 @@
 #      NB_SOAK_SECONDS (default 60);
 #   2. the asan build (ASan + UBSan) and every suite in it;
 #   3. the tsan build of the threaded suites (nb_concurrency_suites), those;
-#   4. the libFuzzer targets, NB_FUZZ_SECONDS (default 15) each, two at a
+#   4. the libFuzzer targets, NB_FUZZ_SECONDS (default 30) each, two at a
 #      time;
 #   5. the Windows x64 build (mingw-w64) and its suites under wine
 #      (scripts/build-windows.sh), whose packages install in the background
@@ -91,7 +91,7 @@ if [ "$sanitizers" != 0 ]; then
   stage_done "tsan suites"
 fi
 
-fuzz_seconds="${NB_FUZZ_SECONDS:-15}"
+fuzz_seconds="${NB_FUZZ_SECONDS:-30}"
 if [ "$fuzz_seconds" -gt 0 ]; then
   # The asan tree's targets are libFuzzer programs already; a tree of their
   # own would cost CI a build.
