@@ -57,7 +57,9 @@ private:
             if (!launcher_.overlay_visible()) set_relative_mouse(true);
             return false;
         case SDL_KEYDOWN:
-            handle_key(event.key.keysym);
+            // A held key's auto-repeats would flip each toggle back and
+            // forth at the keyboard's repeat rate: only the press counts.
+            if (event.key.repeat == 0) handle_key(event.key.keysym);
             return false;
         default:
             return false;

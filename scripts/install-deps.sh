@@ -6,8 +6,9 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git
-  # the fuzz preset: clang with libFuzzer and the sanitizer runtimes
-  clang libclang-rt-14-dev
+  # the sanitizer and fuzz presets: clang with libFuzzer and the sanitizer
+  # runtimes, and lld, which links their large programs several times faster
+  clang libclang-rt-14-dev lld
   # libraries the client links
   libsdl2-dev libopus-dev libsodium-dev libspdlog-dev libfmt-dev libasio-dev
   nlohmann-json3-dev libimgui-dev fonts-dejavu-core libfontconfig-dev libcurl4-openssl-dev

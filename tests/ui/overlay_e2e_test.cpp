@@ -159,10 +159,13 @@ TEST_F(OverlayEndToEnd, PanelsShowOverThePictureAndABitrateReleaseReachesTheAgen
     // Information panel: dark panel with blue accents at the top-left. The
     // hot key's presses reached the agent before the panel took the input;
     // it must not be left holding them while the keys are released here.
+    // They are held past the keyboard's auto-repeat delay, whose repeats
+    // must not hide the panel again.
     ASSERT_TRUE(session.press_until_logged("shift+alt+i", "Overlay: information panel shown", true));
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(1200ms);
     EXPECT_EQ(keys_down_at_agent(session), std::set<int>{}) << "a hot key stayed held on the remote";
     session.xdotool("keyup shift+alt+i");
+    EXPECT_EQ(StreamSession::occurrences(session.client().output(), "Overlay: hidden"), 0u);
     const auto info = wait_for_shot(session, "info", shows_panel);
     ASSERT_TRUE(info && shows_panel(*info)) << session.client().output();
     EXPECT_GT(count_near(*info, k_panel_area, k_blue, 30), 40) << "accent dot, session time, balance";
