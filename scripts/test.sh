@@ -19,7 +19,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 windows_packages_log=/tmp/nubora-windows-packages.log
-if [ "${NB_WINDOWS:-1}" != 0 ]; then
+windows="${NB_WINDOWS:-1}"
+if [ "$windows" != 0 ]; then
   # Downloading and unpacking wine and mingw-w64 needs little CPU: it goes on
   # while the Linux stages build.
   ./scripts/build-windows.sh --packages-only >"$windows_packages_log" 2>&1 &
@@ -57,7 +58,7 @@ sanitizers="${NB_SANITIZERS:-1}"
 if [ "$sanitizers" != 0 ]; then
   # Every suite runs in the asan tree below. The optimised tree builds the
   # programs the soak and the Windows suites run, and the fountain code's
-  # suite for its exhaustive vectors (150 s under the sanitizers, 12 here).
+  # suite for its exhaustive vectors (150 s under the sanitizers, 8 here).
   cmake --preset release >/dev/null
   cmake --build --preset release -j "$(nproc)" \
     --target nubora-launcher nubora-agent-sim nubora-backend-sim nb_test_fec
@@ -103,7 +104,7 @@ if [ "$fuzz_seconds" -gt 0 ]; then
   stage_done "fuzz ($fuzz_seconds s per target)"
 fi
 
-if [ "${NB_WINDOWS:-1}" != 0 ]; then
+if [ "$windows" != 0 ]; then
   if ! wait "$windows_packages"; then
     echo "test: installing the Windows build's packages failed:" >&2
     cat "$windows_packages_log" >&2
