@@ -59,7 +59,7 @@ endfunction()
 
 # A GoogleTest executable whose cases are registered with CTest one by one.
 function(nb_add_test target)
-  cmake_parse_arguments(ARG "THREADED" "TIMEOUT;RESOURCE_LOCK;FIXTURES;LABELS" "SOURCES;LINUX;WINDOWS;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED;RUN_SERIAL" "TIMEOUT;RESOURCE_LOCK;FIXTURES;LABELS" "SOURCES;LINUX;WINDOWS;LIBS" ${ARGN})
   # Cases of one platform's mechanism are listed after LINUX or WINDOWS.
   if(WIN32)
     list(APPEND ARG_SOURCES ${ARG_WINDOWS})
@@ -87,6 +87,11 @@ function(nb_add_test target)
   set(optional_properties "")
   if(ARG_RESOURCE_LOCK)
     list(APPEND optional_properties RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
+  # Cases that need the X focus on wine's shared display: any window another
+  # suite shows may take it, so they run with nothing else beside them.
+  if(ARG_RUN_SERIAL)
+    list(APPEND optional_properties RUN_SERIAL TRUE)
   endif()
   if(ARG_LABELS)
     list(APPEND optional_properties LABELS "${ARG_LABELS}")
