@@ -38,10 +38,10 @@ add_library(PkgConfig::SODIUM ALIAS nb_sodium)
 add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
 
 # Tests run under wine; one wineserver kept alive by scripts/build-windows.sh
-# makes each start cheap.
+# makes each start cheap. The wrapper tells a teardown kill from a failure.
 find_program(NB_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(NB_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${NB_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/run_under_wine.sh ${NB_WINE})
 endif()
 
 # Dear ImGui with its Win32 and Direct3D 11 back ends, built into one
