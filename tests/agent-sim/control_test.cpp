@@ -5,8 +5,8 @@
 #include <set>
 #include <tuple>
 
-#include "tests/agent-sim/agent_fixture.h"
 #include "session/control_messages.h"
+#include "tests/agent-sim/agent_fixture.h"
 #include "tests/agent-sim/control_client.h"
 #include "tools/agent-sim/line_framer.h"
 
