@@ -1,4 +1,4 @@
-// An agent on free loopback ports with its event log in a fresh folder.
+// The agent inside the test and what it writes to its event log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,15 +20,6 @@
 namespace nb::test {
 
 inline const std::string k_token = "agent-test-token";
-
-inline AgentOptions loopback_agent_options(const std::filesystem::path& dir) {
-    AgentOptions options;
-    options.bind_address = "127.0.0.1";
-    options.control_port = options.video_port = options.audio_port = options.input_port = 0;
-    options.token = k_token;
-    options.events_file = (dir / "events.jsonl").string();
-    return options;
-}
 
 inline std::vector<nlohmann::json> read_events(const std::filesystem::path& file, const std::string& kind = {}) {
     std::vector<nlohmann::json> out;
@@ -52,12 +43,17 @@ inline bool wait_until(const std::function<bool()>& done, std::chrono::seconds l
     return done();
 }
 
-// One agent per test, without audio unless `tweak` turns it on.
+// One agent per test on free loopback ports, its event log in a fresh
+// folder, without audio unless `tweak` turns it on.
 class AgentTest : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = fresh_temp_dir("agent-test"); }
     bool start(const std::function<void(AgentOptions&)>& tweak = {}) {
-        options_ = loopback_agent_options(dir_);
+        options_ = AgentOptions{};
+        options_.bind_address = "127.0.0.1";
+        options_.control_port = options_.video_port = options_.audio_port = options_.input_port = 0;
+        options_.token = k_token;
+        options_.events_file = (dir_ / "events.jsonl").string();
         options_.audio = false;
         if (tweak) tweak(options_);
         agent_ = std::make_unique<Agent>(options_);
@@ -65,6 +61,9 @@ protected:
     }
     std::vector<nlohmann::json> events(const std::string& kind = {}) const {
         return read_events(options_.events_file, kind);
+    }
+    bool frames_reach(uint64_t count) const {
+        return wait_until([&] { return agent_->frames_sent() >= count; });
     }
 
     std::filesystem::path dir_;

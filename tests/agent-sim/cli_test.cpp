@@ -4,17 +4,13 @@
 #include <signal.h>
 
 #include "tests/agent-sim/agent_fixture.h"
+#include "tests/support/command_line.h"
 #include "tools/agent-sim/agent_options.h"
 
 namespace nb {
 namespace {
 
-ParsedOptions parse(std::vector<std::string> args) {
-    args.insert(args.begin(), "nubora-agent-sim");
-    std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
-    return parse_agent_options(static_cast<int>(argv.size()), argv.data());
-}
+ParsedOptions parse(std::vector<std::string> args) { return test::parse_command_line(parse_agent_options, args); }
 
 TEST(AgentOptions, ValuesArriveInBothSpellings) {
     const auto p = parse({"--token", "t", "--control-port=49001", "--fec-count", "5", "--loss=2.5",
@@ -39,7 +35,7 @@ TEST(AgentOptions, ValuesArriveInBothSpellings) {
 }
 
 TEST(AgentOptions, BadCommandLinesNameTheirFault) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    test::expect_refused(parse_agent_options, {
         {{}, "--token or --accept-any-token"},
         {{"--token"}, "--token needs a value"},
         {{"--accept-any-token", "--frobnicate"}, "unknown option '--frobnicate'"},
@@ -57,12 +53,7 @@ TEST(AgentOptions, BadCommandLinesNameTheirFault) {
         {{"--accept-any-token", "--duration", "0"}, "--duration"},
         {{"--accept-any-token", "--stream-size", "1281x720"}, "--stream-size expects WIDTHxHEIGHT"},
         {{"--accept-any-token", "--stream-size", "1280x720p"}, "--stream-size"},
-    };
-    for (const auto& [args, part] : cases) {
-        const auto p = parse(args);
-        EXPECT_FALSE(p.ok) << part;
-        EXPECT_NE(p.error.find(part), std::string::npos) << "got: " << p.error;
-    }
+    });
 }
 
 std::filesystem::path program() { return test::build_dir() / "nubora-agent-sim"; }
@@ -76,19 +67,12 @@ std::vector<std::string> free_port_args(const std::filesystem::path& events, std
 }
 
 TEST(AgentProgram, HelpDocumentsEveryOptionAndBadOptionsExitTwo) {
-    const auto dir = test::fresh_temp_dir("agent-cli");
-    test::ChildProcess help(program(), {"--help"}, {}, dir);
-    ASSERT_EQ(help.wait_exit(), 0);
-    const std::string text = help.output();
-    for (const char* option : {"--bind", "--control-port", "--video-port", "--audio-port", "--input-port", "--token",
-                               "--accept-any-token", "--fec-ratio", "--fec-count", "--annexb", "--tone",
-                               "--audio-file", "--loss", "--burst-loss", "--reorder-window", "--duplicate",
-                               "--corrupt", "--forge", "--withhold-frames", "--seed", "--events", "--duration"}) {
-        EXPECT_NE(text.find(option), std::string::npos) << option;
-    }
-    test::ChildProcess bad(program(), {"--token", "t", "--loss", "x"}, {}, dir);
-    EXPECT_EQ(bad.wait_exit(), 2);
-    EXPECT_NE(bad.output().find("--loss expects a number"), std::string::npos) << bad.output();
+    test::expect_usage(program(),
+                       {"--bind", "--control-port", "--video-port", "--audio-port", "--input-port", "--token",
+                        "--accept-any-token", "--fec-ratio", "--fec-count", "--annexb", "--tone", "--audio-file",
+                        "--loss", "--burst-loss", "--reorder-window", "--duplicate", "--corrupt", "--forge",
+                        "--withhold-frames", "--seed", "--events", "--duration"},
+                       {"--token", "t", "--loss", "x"}, "--loss expects a number");
 }
 
 TEST(AgentProgram, UnusablePortOrEventFileExitsOne) {

@@ -14,6 +14,7 @@
 #include "net/decryption.h"
 #include "net/depacketizer.h"
 #include "net/udp_receiver.h"
+#include "session/control_messages.h"
 #include "session/launcher.h"
 #include "tests/agent-sim/agent_fixture.h"
 #include "tools/agent-sim/content_hash.h"
@@ -39,30 +40,26 @@ public:
     std::atomic<uint64_t> pushes_{0};
 };
 
-struct ClientKeys {
-    std::vector<uint8_t> video, audio, input;
-};
-
-// The handshake by the client's own Launcher, which holds the control connection.
-inline std::unique_ptr<Launcher> launcher_handshake(Agent& agent, VideoCodec codec, int width, int height, int fps,
-                                                   int bitrate) {
-    LauncherTuning tuning;
-    tuning.control.connect_attempts = 1;
-    auto launcher = std::make_unique<Launcher>(tuning, SessionComponents{});
-    const ConnectionParams params{.host = "127.0.0.1", .port = agent.control_port(), .token = k_token,
-                                  .codec = codec, .fps = fps, .bitrate = bitrate, .width = width, .height = height};
-    if (!launcher->tcp_handshake(params)) return nullptr;
-    return launcher;
-}
-
-inline ClientKeys keys_of(Launcher& launcher) {
-    return {launcher.video_key(), launcher.audio_key(), launcher.input_key()};
-}
-
 // Video and audio receivers probing the agent, the Depacketizer and the audio path.
 class ClientSide {
 public:
-    ClientSide(Agent& agent, ClientKeys keys) : keys_(std::move(keys)) {
+    // After the handshake by the client's own Launcher, which then holds the
+    // control connection; null when the handshake failed.
+    static std::unique_ptr<ClientSide> after_handshake(Agent& agent, VideoCodec codec, int width, int height, int fps,
+                                                       int bitrate) {
+        LauncherTuning tuning;
+        tuning.control.connect_attempts = 1;
+        auto launcher = std::make_unique<Launcher>(tuning, SessionComponents{});
+        const ConnectionParams params{.host = "127.0.0.1", .port = agent.control_port(), .token = k_token,
+                                      .codec = codec, .fps = fps, .bitrate = bitrate, .width = width, .height = height};
+        if (!launcher->tcp_handshake(params)) return nullptr;
+        const SessionKeys keys{launcher->video_key(), launcher->audio_key(), launcher->input_key()};
+        auto client = std::make_unique<ClientSide>(agent, keys);
+        client->launcher_ = std::move(launcher);
+        return client;
+    }
+
+    ClientSide(Agent& agent, SessionKeys keys) : keys_(std::move(keys)) {
         video_decryption_.set_key(keys_.video);
         audio_decryption_.set_key(keys_.audio);
         depacketizer_ = std::make_unique<Depacketizer>(video_decryption_);
@@ -88,7 +85,7 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-    const ClientKeys& keys() const { return keys_; }
+    const SessionKeys& keys() const { return keys_; }
     asio::io_context& io() { return io_; }
     uint64_t video_datagrams() const { return video_->packets_received(); }
     uint64_t decrypt_failures() const { return depacketizer_->decrypt_failures(); }
@@ -109,7 +106,8 @@ private:
         return receiver;
     }
 
-    ClientKeys keys_;
+    std::unique_ptr<Launcher> launcher_;
+    SessionKeys keys_;
     asio::io_context io_;
     std::thread thread_;
     Decryption video_decryption_;

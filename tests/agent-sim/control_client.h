@@ -2,12 +2,9 @@
 #pragma once
 
 #include <asio.hpp>
-#include <sodium.h>
 #include <sys/socket.h>
 
-#include <optional>
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -29,18 +26,18 @@ public:
     void send_line(const std::string& line) { send_raw(line + "\n"); }
     void send(const nlohmann::json& message) { send_line(message.dump()); }
 
-    // The next line as JSON, or nothing when the agent closed the connection.
-    std::optional<nlohmann::json> read() {
+    // The next line as JSON; null when the agent closed the connection.
+    nlohmann::json read() {
         asio::error_code ec;
         const size_t n = asio::read_until(socket_, buffer_, '\n', ec);
-        if (ec) return std::nullopt;
+        if (ec) return nullptr;
         std::string line(asio::buffers_begin(buffer_.data()), asio::buffers_begin(buffer_.data()) + n - 1);
         buffer_.consume(n);
         return nlohmann::json::parse(line, nullptr, false);
     }
 
     bool closed_by_agent() {
-        while (read()) {
+        while (!read().is_null()) {
         }
         return true;
     }
@@ -54,18 +51,6 @@ private:
 inline nlohmann::json auth_message(const std::string& token, int codec, int width, int height, int fps, int bitrate) {
     return {{"bitrate", bitrate}, {"codec", codec}, {"fps", fps},       {"height", height},
             {"token", token},     {"type", "auth"}, {"udp_ip", "127.0.0.1"}, {"width", width}};
-}
-
-// Standard Base64 as "session_ready" carries the keys; empty when invalid.
-inline std::vector<uint8_t> decode_key(const std::string& text) {
-    std::vector<uint8_t> out(text.size());
-    size_t length = 0;
-    if (sodium_base642bin(out.data(), out.size(), text.data(), text.size(), nullptr, &length, nullptr,
-                          sodium_base64_VARIANT_ORIGINAL) != 0) {
-        return {};
-    }
-    out.resize(length);
-    return out;
 }
 
 }  // namespace nb::test

@@ -8,12 +8,7 @@ namespace {
 
 class Faults : public BackendApiTest {
 protected:
-    void SetUp() override {
-        BackendOptions o = test_backend_options();
-        o.admin = true;
-        o.seed_demo = true;
-        start(o);
-    }
+    void SetUp() override { start(seeded_options([](BackendOptions& o) { o.admin = true; })); }
     void add_rule(const std::string& rule, int times = 0) {
         nlohmann::json body = {{"rule", rule}};
         if (times > 0) body["times"] = times;
@@ -55,16 +50,7 @@ TEST_F(Faults, EachKindAnswersWithItsShape) {
     EXPECT_EQ(raw_post("/api/sessions")->status, 401);
 }
 
-TEST_F(Faults, TextPagesAreNotJsonAndLongerThanAQuote) {
-    add_rule("GET:/api/auth/me=text:502");
-    auto r = sim_->client().Get("/api/auth/me");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, 502);
-    EXPECT_GT(r->body.size(), 200u);
-    EXPECT_TRUE(nlohmann::json::parse(r->body, nullptr, false).is_discarded());
-}
-
-TEST_F(Faults, RulesMatchTheirMethodAndPathOnly) {
+TEST_F(Faults, RulesMatchTheirMethodAndPathOnlyAndBadOnesAreRefused) {
     add_rule("GET:/api/servers=status:500");
     add_rule("/api/auth/*=detail:418:teapot");
     EXPECT_EQ(get("/api/servers").status, 500);
@@ -76,18 +62,35 @@ TEST_F(Faults, RulesMatchTheirMethodAndPathOnly) {
 
     EXPECT_EQ(del("/_test/faults").status, 204);
     EXPECT_EQ(get("/api/servers").status, 200);
+    // Bad rules are bad input.
+    expect_names(post("/_test/faults", {{"rule", "/x=explode"}}), "body", "rule", "unknown kind");
+    EXPECT_EQ(post("/_test/faults", {{"rule", "/x=null"}, {"times", 0}}).status, 422);
+    EXPECT_EQ(post("/_test/faults", {{"rule", "/x=null"}, {"times", 1.5}}).status, 422);
+    EXPECT_EQ(post("/_test/faults", nlohmann::json::object()).status, 422);
 }
 
-TEST_F(Faults, TruncatedAnswersCutTheRealBodyInHalf) {
+// Answers that break the body itself: a text page, half the real body, a
+// huge one, or the real one late.
+TEST_F(Faults, BodyFaultsKeepTheirShape) {
     const std::string whole = sim_->client().Get("/api/servers")->body;
     add_rule("GET:/api/servers=truncate", 1);
     auto cut = sim_->client().Get("/api/servers");
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->status, 200);
     EXPECT_EQ(cut->body, whole.substr(0, whole.size() / 2));
-}
 
-TEST_F(Faults, HugeAnswersStreamTheRequestedSize) {
+    add_rule("GET:/api/servers=delay:200", 1);
+    const Answer late = get("/api/servers");
+    EXPECT_EQ(late.status, 200);
+    EXPECT_EQ(late.body["total"], 14);
+
+    add_rule("GET:/api/auth/me=text:502", 1);
+    auto page = sim_->client().Get("/api/auth/me");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 502);
+    EXPECT_GT(page->body.size(), 200u) << "longer than a quote";
+    EXPECT_TRUE(nlohmann::json::parse(page->body, nullptr, false).is_discarded());
+
     add_rule("GET:/api/sessions/active=huge:20000000", 1);
     size_t received = 0;
     char first = 0, last = 0;
@@ -104,13 +107,6 @@ TEST_F(Faults, HugeAnswersStreamTheRequestedSize) {
     EXPECT_EQ(last, ']');
 }
 
-TEST_F(Faults, DelayedAnswersStillCarryTheRealResult) {
-    add_rule("GET:/api/servers=delay:200", 1);
-    const Answer a = get("/api/servers");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(a.body["total"], 14);
-}
-
 TEST_F(Faults, CommandLineRulesApplyFromTheStart) {
     BackendOptions o = test_backend_options();
     o.faults = {"GET:/api/sessions/active=null", "POST:/api/sessions=validation-empty"};
@@ -121,6 +117,8 @@ TEST_F(Faults, CommandLineRulesApplyFromTheStart) {
     EXPECT_EQ(post("/api/sessions", nlohmann::json::object()).body, (nlohmann::json{{"detail", nlohmann::json::array()}}));
     // Without --admin there is no run-time control.
     EXPECT_EQ(post("/_test/faults", {{"rule", "/=null"}}).status, 404);
+    o.faults = {"/api/sessions=explode"};
+    EXPECT_FALSE(BackendSimInstance(o).started());
 }
 
 TEST(FaultRules, BadRulesAreRefusedWithAReason) {
@@ -144,18 +142,6 @@ TEST(FaultRules, BadRulesAreRefusedWithAReason) {
         EXPECT_FALSE(FaultInjector::parse(spec, rule, error)) << spec;
         EXPECT_NE(error.find(part), std::string::npos) << spec << " gave: " << error;
     }
-    BackendOptions o = test_backend_options();
-    o.faults = {"/api/sessions=explode"};
-    EXPECT_FALSE(BackendSimInstance(o).started());
-}
-
-TEST_F(Faults, AdminEndpointRejectsBadRulesAsInput) {
-    const Answer bad = post("/_test/faults", {{"rule", "/x=explode"}});
-    EXPECT_EQ(bad.status, 422);
-    EXPECT_EQ(bad.body["detail"][0]["loc"], (nlohmann::json{"body", "rule"}));
-    EXPECT_EQ(post("/_test/faults", {{"rule", "/x=null"}, {"times", 0}}).status, 422);
-    EXPECT_EQ(post("/_test/faults", {{"rule", "/x=null"}, {"times", 1.5}}).status, 422);
-    EXPECT_EQ(post("/_test/faults", nlohmann::json::object()).status, 422);
 }
 
 }  // namespace

@@ -13,12 +13,11 @@ protected:
         dir_ = fresh_temp_dir("backend-db");
         start(options());
     }
-    BackendOptions options() {
-        BackendOptions o = test_backend_options();
-        o.db_path = (dir_ / "state.db").string();
-        o.seed_demo = true;
-        o.prepare_delay_ms = 1000;
-        return o;
+    BackendOptions options(const std::string& db = "state.db") {
+        return seeded_options([&](BackendOptions& o) {
+            o.db_path = (dir_ / db).string();
+            o.prepare_delay_ms = 1000;
+        });
     }
     void restart() {
         sim_.reset();
@@ -62,23 +61,18 @@ TEST_F(Persistence, SessionOpenAtARestartIsClosedAndItsServerFreed) {
     EXPECT_EQ(servers[0]["status"], "online");
 }
 
-TEST_F(Persistence, InMemoryStateIsGoneAfterARestart) {
+// Without a database nothing outlives a restart; a file that is not ours,
+// or one that cannot be made, stops the start.
+TEST_F(Persistence, OnlyOurOwnDatabaseKeepsState) {
     sim_.reset();
+    std::ofstream(dir_ / "notes.txt") << "these are not the tables you are looking for\n";
+    EXPECT_FALSE(BackendSimInstance(options("notes.txt")).started());
+    EXPECT_FALSE(BackendSimInstance(options("missing-folder/state.db")).started());
     start(test_backend_options());
     const std::string token = sign_up("mo@example.org");
     sim_.reset();
     start(test_backend_options());
     EXPECT_EQ(get("/api/auth/me", token).status, 401);
-}
-
-TEST_F(Persistence, AFileThatIsNotOurDatabaseIsRefused) {
-    sim_.reset();
-    std::ofstream(dir_ / "notes.txt") << "these are not the tables you are looking for\n";
-    BackendOptions o = options();
-    o.db_path = (dir_ / "notes.txt").string();
-    EXPECT_FALSE(BackendSimInstance(o).started());
-    o.db_path = (dir_ / "missing-folder" / "state.db").string();
-    EXPECT_FALSE(BackendSimInstance(o).started());
 }
 
 }  // namespace
