@@ -190,20 +190,24 @@ TEST_F(LauncherFlow, EndingTheSessionAlwaysReturnsToAFreshBrowser) {
     }
 }
 
-TEST_F(LauncherFlow, ProfileRefreshUpdatesOrSignsOut) {
+TEST_F(LauncherFlow, ProfileRefreshUpdatesOrSignsOutClearingTheSessionAndCachedServers) {
     test::sign_in_as(impl(), "Ada", 0);
     ASSERT_TRUE(test::act(impl(), start_profile_refresh));
     EXPECT_EQ(impl().balance_cents, 2500);
     EXPECT_EQ(impl().display_name, "Ada L.");
     EXPECT_EQ(impl().email, "ada@example.com") << "an empty field keeps what is held";
 
+    impl().session_id = "s-1";
+    impl().servers = {test::make_server("a", "RTX 4090", "online", 1, 1.0f)};
+    impl().servers_loaded = true;
     test::LogCapture log;
     backend_.profile = UserProfile{};
     backend_.profile.error = "Unauthorized";
     ASSERT_TRUE(test::act(impl(), start_profile_refresh));
-    EXPECT_FALSE(impl().logged_in);
-    EXPECT_TRUE(impl().token.empty());
-    EXPECT_EQ(impl().screen, Screen::Auth);
+    EXPECT_EQ(std::tie(impl().logged_in, impl().token, impl().balance_cents, impl().session_id, impl().servers_loaded,
+                       impl().screen),
+              std::tuple(false, "", 0, "", false, Screen::Auth));
+    EXPECT_TRUE(impl().servers.empty());
     EXPECT_TRUE(log.contains("NativeLauncher: saved token invalid, clearing"));
 }
 
@@ -266,21 +270,6 @@ TEST_F(LauncherFlow, CallsFromStartUpMoveSignedInUsersOnly) {
     EXPECT_TRUE(impl().session_status.empty());
     launcher_.set_deep_link(k_link);
     EXPECT_EQ(impl().screen, Screen::Session);
-}
-
-TEST_F(LauncherFlow, SignOutClearsTheSessionAndCachedServers) {
-    test::sign_in_as(impl(), "Ada", 100);
-    impl().session_id = "s-1";
-    impl().servers = {test::make_server("a", "RTX 4090", "online", 1, 1.0f)};
-    impl().servers_loaded = true;
-    forget_session(impl());
-    EXPECT_FALSE(impl().logged_in);
-    EXPECT_TRUE(impl().token.empty());
-    EXPECT_EQ(impl().balance_cents, 0);
-    EXPECT_TRUE(impl().session_id.empty());
-    EXPECT_TRUE(impl().servers.empty());
-    EXPECT_FALSE(impl().servers_loaded);
-    EXPECT_EQ(impl().screen, Screen::Auth);
 }
 
 TEST_F(LauncherFlow, BackendIsTheConfiguredOneAndAnOverrideIsCutToWholeCharacters) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/fake_tcp_peer.h"
@@ -51,13 +52,7 @@ TEST_F(RestTransport, EachCallSendsItsMethodPathHeadersAndBody) {
     RecordingHttpServer server(answer(200, "{}"));
     const std::string b = server.backend();
     const std::string long_id(2000, 's');  // a body past 1 KiB, where libcurl would otherwise ask to continue
-    struct Call {
-        std::function<void()> run;
-        const char* method;
-        std::string target;
-        std::string authorization;
-        std::string body;
-    };
+    struct Call { std::function<void()> run; const char* method; std::string target, authorization, body; };
     const std::vector<Call> calls = {
         {[&] { login(b, "a@x", "pw", false); }, "POST", "/api/auth/login", "", R"({"email":"a@x","password":"pw"})"},
         {[&] { register_account(b, "a@x", "pw", "Ann", "client", false); }, "POST", "/api/auth/register", "",
@@ -105,21 +100,10 @@ TEST_F(RestTransport, EndSessionNeedsAnIdAndA200Or204) {
     EXPECT_EQ(server.requests()[0].target, "/api/sessions/a%2Fb..c");
 }
 
-// A JSON profile body of exactly `size` bytes.
-std::string profile_of_size(size_t size) {
-    const std::string head = R"({"displayName":")";
-    const std::string tail = R"("})";
-    return head + std::string(size - head.size() - tail.size(), 'n') + tail;
-}
-
 TEST_F(RestTransport, BodiesPastSixteenMebibytesAreNoAnswer) {
     constexpr size_t cap = size_t{16} << 20;
-    struct Case {
-        const char* name;
-        size_t size;
-        bool chunked;  // no length up front: the cap must hold while reading
-        bool ok;
-    };
+    // Chunked answers announce no length: the cap must hold while reading.
+    struct Case { const char* name; size_t size; bool chunked; bool ok; };
     const Case cases[] = {
         {"at the cap", cap, false, true},
         {"one byte over, announced", cap + 1, false, false},
@@ -127,7 +111,8 @@ TEST_F(RestTransport, BodiesPastSixteenMebibytesAreNoAnswer) {
         {"at the cap, chunked", cap, true, true},
     };
     for (const Case& c : cases) {
-        const std::string body = profile_of_size(c.size);
+        const std::string name(c.size - 18, 'n');  // a JSON profile of exactly c.size bytes
+        const std::string body = R"({"displayName":")" + name + R"("})";
         RecordingHttpServer server([&](RecordingHttpServer&, const httplib::Request&, httplib::Response& res) {
             if (!c.chunked) {
                 res.set_content(body, "application/json");
@@ -141,11 +126,8 @@ TEST_F(RestTransport, BodiesPastSixteenMebibytesAreNoAnswer) {
             });
         });
         const UserProfile profile = fetch_profile(server.backend(), "tok", false);
-        EXPECT_EQ(profile.ok, c.ok) << c.name;
-        EXPECT_EQ(profile.error, c.ok ? "" : "No response") << c.name;
-        if (c.ok) {
-            EXPECT_EQ(profile.display_name.size(), c.size - 18) << c.name;
-        }
+        EXPECT_EQ(std::tie(profile.ok, profile.error), std::tuple(c.ok, c.ok ? "" : "No response")) << c.name;
+        EXPECT_EQ(profile.display_name, c.ok ? name : "") << c.name;
     }
 }
 
