@@ -28,38 +28,33 @@ void expect_outcomes(Parse parse, const std::vector<AnswerCase>& cases) {
 }
 
 TEST(RestParsers, LoginOutcomes) {
-    expect_outcomes(parse_login_response,
-                    {
-                        {"success", 200, R"({"token":"t"})", true, ""},
-                        {"empty body", 200, "", false, "No response from server"},
-                        {"no answer at all", 0, "", false, "No response from server"},
-                        {"null token", 200, R"({"token":null})", false, "Login failed (HTTP 200)"},
-                        {"401 with detail", 401, R"({"detail":"Invalid credentials"})", false,
-                         "Invalid credentials"},
-                        {"401 with a token", 401, R"({"token":"t"})", false, "Login failed (HTTP 401)"},
-                        {"422 validation list", 422, R"({"detail":[{"loc":["body","email"],"msg":"bad email"}]})",
-                         false, "bad email"},
-                        {"empty detail text", 400, R"({"detail":""})", false, "Login failed (HTTP 400)"},
-                        {"200 that is no JSON", 200, "<html>", false, "Invalid JSON response"},
-                        {"gateway page", 502, "<html>Bad Gateway</html>", false, "Login failed (HTTP 502)"},
-                        {"token of the wrong kind", 200, R"({"token":5})", false, "Invalid JSON response"},
-                        {"body nested past the limit", 200, deeply_nested(100000), false, "Invalid JSON response"},
-                    });
+    expect_outcomes(parse_login_response, {
+        {"success", 200, R"({"token":"t"})", true, ""},
+        {"empty body", 200, "", false, "No response from server"},
+        {"no answer at all", 0, "", false, "No response from server"},
+        {"null token", 200, R"({"token":null})", false, "Login failed (HTTP 200)"},
+        {"401 with detail", 401, R"({"detail":"Invalid credentials"})", false, "Invalid credentials"},
+        {"401 with a token", 401, R"({"token":"t"})", false, "Login failed (HTTP 401)"},
+        {"422 validation list", 422, R"({"detail":[{"loc":["body","email"],"msg":"bad email"}]})", false, "bad email"},
+        {"empty detail text", 400, R"({"detail":""})", false, "Login failed (HTTP 400)"},
+        {"200 that is no JSON", 200, "<html>", false, "Invalid JSON response"},
+        {"gateway page", 502, "<html>Bad Gateway</html>", false, "Login failed (HTTP 502)"},
+        {"token of the wrong kind", 200, R"({"token":5})", false, "Invalid JSON response"},
+        {"body nested past the limit", 200, deeply_nested(100000), false, "Invalid JSON response"},
+    });
 }
 
 TEST(RestParsers, RegisterOutcomes) {
-    expect_outcomes(parse_register_response,
-                    {
-                        {"created", 201, R"({"token":"t"})", true, ""},
-                        {"ok", 200, R"({"token":"t"})", true, ""},
-                        {"empty body", 201, "", false, "No response from server"},
-                        {"conflict", 409, R"({"detail":"Email already registered"})", false,
-                         "Email already registered"},
-                        {"no detail", 400, R"({"error":"x"})", false, "HTTP 400"},
-                        {"created without token", 201, R"({"user":{}})", false, "HTTP 201"},
-                        {"created, no JSON", 201, "created", false, "Invalid JSON response"},
-                        {"error page", 500, "Internal Server Error", false, "HTTP 500"},
-                    });
+    expect_outcomes(parse_register_response, {
+        {"created", 201, R"({"token":"t"})", true, ""},
+        {"ok", 200, R"({"token":"t"})", true, ""},
+        {"empty body", 201, "", false, "No response from server"},
+        {"conflict", 409, R"({"detail":"Email already registered"})", false, "Email already registered"},
+        {"no detail", 400, R"({"error":"x"})", false, "HTTP 400"},
+        {"created without token", 201, R"({"user":{}})", false, "HTTP 201"},
+        {"created, no JSON", 201, "created", false, "Invalid JSON response"},
+        {"error page", 500, "Internal Server Error", false, "HTTP 500"},
+    });
 }
 
 TEST(RestParsers, AuthTakesTheUser) {
@@ -74,15 +69,14 @@ TEST(RestParsers, AuthTakesTheUser) {
 }
 
 TEST(RestParsers, ProfileOutcomes) {
-    expect_outcomes(parse_profile_response,
-                    {
-                        {"empty body", 200, "", false, "No response"},
-                        {"null before the status", 404, " null\n", false, "No user profile"},
-                        {"unauthorised", 401, R"({"detail":"Not authenticated"})", false, "Not authenticated"},
-                        {"error page", 500, "oops", false, "HTTP 500"},
-                        {"no JSON", 200, "oops", false, "Invalid JSON"},
-                        {"array body", 200, "[1]", false, "Invalid JSON"},
-                    });
+    expect_outcomes(parse_profile_response, {
+        {"empty body", 200, "", false, "No response"},
+        {"null before the status", 404, " null\n", false, "No user profile"},
+        {"unauthorised", 401, R"({"detail":"Not authenticated"})", false, "Not authenticated"},
+        {"error page", 500, "oops", false, "HTTP 500"},
+        {"no JSON", 200, "oops", false, "Invalid JSON"},
+        {"array body", 200, "[1]", false, "Invalid JSON"},
+    });
 }
 
 TEST(RestParsers, ProfileReadsTheUserObjectOrTheBody) {
@@ -99,19 +93,18 @@ TEST(RestParsers, ProfileReadsTheUserObjectOrTheBody) {
 }
 
 TEST(RestParsers, ServerListOutcomes) {
-    expect_outcomes(parse_server_list_response,
-                    {
-                        {"empty list", 200, R"({"servers":[],"total":0})", true, ""},
-                        {"no servers member", 200, R"({"total":3})", true, ""},
-                        {"servers not a list", 200, R"({"servers":{}})", true, ""},
-                        {"empty body", 200, "", false, "No response"},
-                        {"bad request", 400, R"({"detail":"bad sort"})", false, "bad sort"},
-                        {"error page", 503, "busy", false, "HTTP 503"},
-                        {"no JSON", 200, "busy", false, "Invalid JSON"},
-                        {"null", 200, "null", false, "Invalid JSON"},
-                        {"entry of the wrong kind", 200, R"({"servers":[1]})", false, "Invalid JSON"},
-                        {"member of the wrong kind", 200, R"({"servers":[{"gpuModel":7}]})", false, "Invalid JSON"},
-                    });
+    expect_outcomes(parse_server_list_response, {
+        {"empty list", 200, R"({"servers":[],"total":0})", true, ""},
+        {"no servers member", 200, R"({"total":3})", true, ""},
+        {"servers not a list", 200, R"({"servers":{}})", true, ""},
+        {"empty body", 200, "", false, "No response"},
+        {"bad request", 400, R"({"detail":"bad sort"})", false, "bad sort"},
+        {"error page", 503, "busy", false, "HTTP 503"},
+        {"no JSON", 200, "busy", false, "Invalid JSON"},
+        {"null", 200, "null", false, "Invalid JSON"},
+        {"entry of the wrong kind", 200, R"({"servers":[1]})", false, "Invalid JSON"},
+        {"member of the wrong kind", 200, R"({"servers":[{"gpuModel":7}]})", false, "Invalid JSON"},
+    });
 }
 
 TEST(RestParsers, ServerEntryMembersAndDefaults) {
@@ -139,30 +132,27 @@ TEST(RestParsers, CreateSessionOutcomes) {
     const std::string long_text(300, 'x');
     // 199 ASCII bytes and a two-byte character across the 200-byte mark.
     const std::string split_char = std::string(199, 'a') + "\xC3\xA9" + "tail";
-    expect_outcomes(parse_create_session_response,
-                    {
-                        {"created", 201, R"({"session_id":"abc"})", true, ""},
-                        {"ok", 200, R"({})", true, ""},
-                        {"empty body", 201, "", false, "No response"},
-                        {"detail of another kind", 409, R"({"detail":{"code":1}})", false, "HTTP 409"},
-                        {"neither", 500, R"({"error":"x"})", false, "HTTP 500"},
-                        {"no JSON", 422, "Unprocessable", false, "Invalid response (HTTP 422): Unprocessable"},
-                        {"long non-JSON body", 500, long_text, false,
-                         "Invalid response (HTTP 500): " + long_text.substr(0, 200)},
-                        {"cut before a split character", 500, split_char, false,
-                         "Invalid response (HTTP 500): " + std::string(199, 'a')},
-                    });
+    expect_outcomes(parse_create_session_response, {
+        {"created", 201, R"({"session_id":"abc"})", true, ""},
+        {"ok", 200, R"({})", true, ""},
+        {"empty body", 201, "", false, "No response"},
+        {"detail of another kind", 409, R"({"detail":{"code":1}})", false, "HTTP 409"},
+        {"neither", 500, R"({"error":"x"})", false, "HTTP 500"},
+        {"no JSON", 422, "Unprocessable", false, "Invalid response (HTTP 422): Unprocessable"},
+        {"long non-JSON body", 500, long_text, false, "Invalid response (HTTP 500): " + long_text.substr(0, 200)},
+        {"cut before a split character", 500, split_char, false,
+         "Invalid response (HTTP 500): " + std::string(199, 'a')},
+    });
     const CreateSessionResult created = parse_create_session_response(201, R"({"session_id":"abc","status":"x"})");
     EXPECT_EQ(std::tie(created.session_id, created.status), std::tuple("abc", "preparing"));
 }
 
 TEST(RestParsers, ActiveSessionOutcomes) {
-    expect_outcomes(parse_active_session_response,
-                    {
-                        {"empty body", 200, "", false, "No response"},
-                        {"unauthorised", 401, R"({"detail":"Invalid token"})", false, "Invalid token"},
-                        {"no JSON", 200, "{", false, "Invalid JSON"},
-                    });
+    expect_outcomes(parse_active_session_response, {
+        {"empty body", 200, "", false, "No response"},
+        {"unauthorised", 401, R"({"detail":"Invalid token"})", false, "Invalid token"},
+        {"no JSON", 200, "{", false, "Invalid JSON"},
+    });
     EXPECT_EQ(parse_active_session_response(
                   200, R"({"id":"s9","status":"streaming","durationSec":75,"costCents":31,"serverHostname":"rig-1"})"),
               (ActiveSession{true, "s9", "streaming", 75, 31, "rig-1", ""}));
