@@ -32,11 +32,6 @@ protected:
         ASSERT_TRUE(test::act(impl(), start_sign_in));
     }
 
-    void sign_out() {
-        forget_session(impl());
-        impl().screen = Screen::Auth;
-    }
-
     // The status line after a failed action: an error, with a text that is
     // safe to show and to log as it stands.
     void expect_error_shown(const std::string& what) {
@@ -71,11 +66,11 @@ TEST_F(LauncherHostileBackend, BrokenSignInAnswersShowAnErrorAndTheNextTryWorks)
             EXPECT_EQ(impl().screen, Screen::Auth) << fault;
         }
         clear_faults();
-        if (impl().logged_in) sign_out();
+        if (impl().logged_in) forget_session(impl());
         sign_in_as_demo();
         EXPECT_TRUE(impl().logged_in) << "after " << fault;
         EXPECT_EQ(impl().screen, Screen::Browse) << "after " << fault;
-        sign_out();
+        forget_session(impl());
     }
 }
 
