@@ -11,10 +11,7 @@
 namespace nb::ui {
 namespace {
 
-struct Record {
-    bool ok = false;
-    std::string error;
-};
+struct Record { bool ok = false; std::string error; };
 
 TEST(AsyncOp, AppliesTheResultOnTheCallingThreadOnce) {
     AsyncOp op;

@@ -2,8 +2,13 @@
 // canned answers per call, and a count of the calls each received.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <cstdio>
+#include <initializer_list>
 #include <mutex>
+#include <utility>
 #include <string>
 
 #include "tests/support/temp_folder.h"
@@ -33,60 +38,51 @@ struct ScriptedBackend {
     std::atomic<int> calls{0};
     std::mutex lock;  // guards the last_* fields, written on worker threads
 
+    // Calls whose other arguments do not matter to the tests take them as `...`.
     ui::BackendApi api() {
         ui::BackendApi calls_api;
-        calls_api.login = [this](const std::string& backend, const std::string&, const std::string&, bool) {
-            note(backend);
-            return auth;
-        };
+        calls_api.login = [this](const std::string& backend, auto&&...) { return note(backend, auth); };
         calls_api.register_account = [this](const std::string& backend, const std::string&, const std::string&,
                                             const std::string&, const std::string& role, bool) {
-            note(backend, &last_role, role);
-            return auth;
+            return note(backend, auth, {{&last_role, role}});
         };
-        calls_api.fetch_profile = [this](const std::string& backend, const std::string&, bool) {
-            note(backend);
-            return profile;
-        };
+        calls_api.fetch_profile = [this](const std::string& backend, auto&&...) { return note(backend, profile); };
         calls_api.list_servers = [this](const std::string& backend, const std::string&, int32_t, int32_t,
                                         const std::string& sort, bool) {
-            note(backend, &last_sort, sort);
-            return list;
+            return note(backend, list, {{&last_sort, sort}});
         };
         calls_api.create_session = [this](const std::string& backend, const std::string&, const std::string& id,
                                           const std::string& codec, bool) {
-            note(backend, &last_server_id, id);
-            std::lock_guard guard(lock);
-            last_codec = codec;
-            return created;
+            return note(backend, created, {{&last_server_id, id}, {&last_codec, codec}});
         };
-        calls_api.get_active_session = [this](const std::string& backend, const std::string&, bool) {
-            note(backend);
-            return active;
-        };
-        calls_api.get_connect_info = [this](const std::string& backend, const std::string&, bool) {
-            note(backend);
-            return connect;
-        };
-        calls_api.end_session = [this](const std::string& backend, const std::string&, const std::string&, bool) {
-            note(backend);
-            return end_ok;
-        };
+        calls_api.get_active_session = [this](const std::string& backend, auto&&...) { return note(backend, active); };
+        calls_api.get_connect_info = [this](const std::string& backend, auto&&...) { return note(backend, connect); };
+        calls_api.end_session = [this](const std::string& backend, auto&&...) { return note(backend, end_ok); };
         return calls_api;
     }
 
 private:
-    void note(const std::string& backend, std::string* field = nullptr, const std::string& value = {}) {
+    // Counts the call, keeps what it was given and hands back the canned answer.
+    template <typename Answer>
+    Answer note(const std::string& backend, const Answer& answer,
+                std::initializer_list<std::pair<std::string*, std::string>> given = {}) {
         std::lock_guard guard(lock);
         ++calls;
         last_backend = backend;
-        if (field) *field = value;
+        for (const auto& [field, value] : given) *field = value;
+        return answer;
     }
 };
 
 // A configuration file and token key of the test's own.
 inline ui::ConfigStore folder_store(const TempFolder& folder) {
     return ui::ConfigStore(folder / "Nubora" / "config.json", ui::TokenSeal(folder / "token.key"));
+}
+
+// What the user types into the sign-in form.
+inline void type_credentials(ui::NativeLauncher::Impl& impl, const char* email, const char* password) {
+    std::snprintf(impl.email_input.data(), impl.email_input.size(), "%s", email);
+    std::snprintf(impl.password_input.data(), impl.password_input.size(), "%s", password);
 }
 
 // Waits for every slot's worker and applies what arrived, as the next frame
@@ -113,6 +109,14 @@ inline ui::ServerInfo make_server(std::string id, std::string gpu, std::string s
     server.rating = rating;
     server.total_sessions = 42;
     return server;
+}
+
+// Starts an action as a click would and applies its answer as the next
+// frame would; fails when the action refused to start.
+inline ::testing::AssertionResult act(ui::NativeLauncher::Impl& impl, bool (*start)(ui::NativeLauncher::Impl&)) {
+    if (!start(impl)) return ::testing::AssertionFailure() << "the action did not start";
+    settle(impl);
+    return ::testing::AssertionSuccess();
 }
 
 // A user signed in as a restored session would be.

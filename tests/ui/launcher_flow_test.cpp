@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "tests/support/log_capture.h"
 #include "tests/ui/launcher_fixture.h"
@@ -20,10 +21,7 @@ class LauncherFlow : public ::testing::Test {
 protected:
     void TearDown() override { set_language(false); }
 
-    void type_credentials(const char* email, const char* password) {
-        std::snprintf(impl().email_input.data(), impl().email_input.size(), "%s", email);
-        std::snprintf(impl().password_input.data(), impl().password_input.size(), "%s", password);
-    }
+    void type_credentials(const char* email, const char* password) { test::type_credentials(impl(), email, password); }
 
     NativeLauncher::Impl& impl() { return launcher_.state(); }
 
@@ -32,35 +30,20 @@ protected:
     NativeLauncher launcher_{backend_.api(), test::folder_store(folder_)};
 };
 
-TEST_F(LauncherFlow, StartsSignedOutOnTheSignInScreenWithTheLocalBackend) {
-    EXPECT_EQ(impl().screen, Screen::Auth);
-    EXPECT_FALSE(impl().logged_in);
-    EXPECT_TRUE(impl().remember_me);
-    EXPECT_EQ(launcher_.backend_host(), "localhost:3000");
+TEST_F(LauncherFlow, StartsSignedOutAndSignInStoresTheUserAndOpensTheBrowser) {
+    EXPECT_EQ(std::tie(impl().screen, impl().logged_in, impl().remember_me), std::tuple(Screen::Auth, false, true));
+    EXPECT_EQ(launcher_.backend_host(), "localhost:3000");  // this machine's backend without a configuration
     EXPECT_FALSE(launcher_.use_https());
-}
-
-TEST_F(LauncherFlow, SignInStoresTheUserAndOpensTheBrowser) {
     type_credentials("typed@example.com", "secret");
-    ASSERT_TRUE(start_sign_in(impl()));
-    settle(impl());
-    EXPECT_TRUE(impl().logged_in);
-    EXPECT_EQ(impl().screen, Screen::Browse);
-    EXPECT_EQ(impl().token, "tok-1");
-    EXPECT_EQ(impl().email, "ada@example.com");
-    EXPECT_EQ(impl().display_name, "Ada");
-    EXPECT_EQ(impl().balance_cents, 1050);
-    EXPECT_EQ(impl().status.kind, StatusKind::success);
-    EXPECT_TRUE(impl().status.text.empty());
+    ASSERT_TRUE(test::act(impl(), start_sign_in));
+    EXPECT_EQ(std::tie(impl().logged_in, impl().screen, impl().token, impl().email, impl().display_name,
+                       impl().balance_cents, impl().status.kind, impl().status.text),
+              std::tuple(true, Screen::Browse, "tok-1", "ada@example.com", "Ada", 1050, StatusKind::success, ""));
     EXPECT_EQ(impl().password_input[0], '\0') << "the password does not linger after use";
 }
 
 TEST_F(LauncherFlow, FailedSignInShowsTheBackendTextOrTheLocalisedFallback) {
-    const struct {
-        const char* backend_error;
-        bool russian;
-        const char* shown;
-    } cases[] = {
+    const struct { const char* backend_error; bool russian; const char* shown; } cases[] = {
         {"", false, "Invalid email or password"},
         {"", true, "Неверный email или пароль"},
         {"Konto gesperrt", true, "Konto gesperrt"},
@@ -71,12 +54,9 @@ TEST_F(LauncherFlow, FailedSignInShowsTheBackendTextOrTheLocalisedFallback) {
         backend_.auth = AuthResult{};
         backend_.auth.error = c.backend_error;
         type_credentials("a@b.c", "pw");
-        ASSERT_TRUE(start_sign_in(impl()));
-        settle(impl());
-        EXPECT_FALSE(impl().logged_in);
-        EXPECT_EQ(impl().screen, Screen::Auth);
-        EXPECT_EQ(impl().status.kind, StatusKind::error);
-        EXPECT_EQ(impl().status.text, c.shown);
+        ASSERT_TRUE(test::act(impl(), start_sign_in));
+        EXPECT_EQ(std::tie(impl().logged_in, impl().screen, impl().status.kind, impl().status.text),
+                  std::tuple(false, Screen::Auth, StatusKind::error, c.shown));
         EXPECT_STREQ(impl().email_input.data(), "a@b.c") << "typed text survives a failure";
     }
 }
@@ -88,8 +68,7 @@ TEST_F(LauncherFlow, RegistrationSendsTheRoleAndFallsBackToTypedProfile) {
     std::snprintf(impl().display_name_input.data(), impl().display_name_input.size(), "Newbie");
     impl().role_choice = 1;
     impl().screen = Screen::Register;
-    ASSERT_TRUE(start_registration(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_registration));
     EXPECT_EQ(backend_.last_role, "merchant");
     EXPECT_EQ(impl().email, "new@example.com");
     EXPECT_EQ(impl().display_name, "Newbie");
@@ -98,8 +77,7 @@ TEST_F(LauncherFlow, RegistrationSendsTheRoleAndFallsBackToTypedProfile) {
     forget_session(impl());
     impl().role_choice = 0;
     type_credentials("c@example.com", "pw");
-    ASSERT_TRUE(start_registration(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_registration));
     EXPECT_EQ(backend_.last_role, "client");
 }
 
@@ -108,16 +86,14 @@ TEST_F(LauncherFlow, ServerListReplacesOrEmptiesTheBrowser) {
     backend_.list.servers = {test::make_server("a", "RTX 4090", "online", 250, 4.5f)};
     backend_.list.total = 1;
     impl().sort_choice = 1;
-    ASSERT_TRUE(start_load_servers(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_load_servers));
     EXPECT_EQ(backend_.last_sort, "price");
     ASSERT_EQ(impl().servers.size(), 1u);
     EXPECT_EQ(impl().total, 1);
     EXPECT_TRUE(impl().servers_loaded);
 
     backend_.list = ServerListResult{false, {test::make_server("b", "", "online", 1, 1.0f)}, 5, "No response"};
-    ASSERT_TRUE(start_load_servers(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_load_servers));
     EXPECT_TRUE(impl().servers.empty());
     EXPECT_EQ(impl().total, 0);
     EXPECT_TRUE(impl().servers_loaded) << "a failure does not reload in a loop";
@@ -129,40 +105,31 @@ TEST_F(LauncherFlow, RentingOpensTheSessionScreenPreparing) {
     test::sign_in_as(impl(), "Ada", 100);
     impl().selected = test::make_server("pc-9", "RTX 3080", "online", 150, 4.0f);
     impl().screen = Screen::Detail;
-    ASSERT_TRUE(start_rent(impl()));
-    settle(impl());
-    EXPECT_EQ(backend_.last_server_id, "pc-9");
-    EXPECT_EQ(backend_.last_codec, "h264");
-    EXPECT_EQ(impl().session_id, "s-1");
-    EXPECT_EQ(impl().session_status, "preparing");
-    EXPECT_EQ(impl().screen, Screen::Session);
+    ASSERT_TRUE(test::act(impl(), start_rent));
+    EXPECT_EQ(std::tie(backend_.last_server_id, backend_.last_codec), std::tuple("pc-9", "h264"));
+    EXPECT_EQ(std::tie(impl().session_id, impl().session_status, impl().screen),
+              std::tuple("s-1", "preparing", Screen::Session));
 
     backend_.created = CreateSessionResult{false, "", "", "Server is busy"};
     impl().screen = Screen::Detail;
-    ASSERT_TRUE(start_rent(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_rent));
     EXPECT_EQ(impl().screen, Screen::Detail);
     EXPECT_EQ(impl().status.text, "Server is busy");
 }
 
 TEST_F(LauncherFlow, PollingUpdatesTheSessionAndDropsOneThatIsGone) {
     test::sign_in_as(impl(), "Ada", 100);
-    ASSERT_TRUE(start_poll(impl()));
-    settle(impl());
-    EXPECT_EQ(impl().session_id, "s-1");
-    EXPECT_EQ(impl().session_status, "streaming");
-    EXPECT_EQ(impl().duration_sec, 3725);
-    EXPECT_EQ(impl().cost_cents, 1234);
+    ASSERT_TRUE(test::act(impl(), start_poll));
+    EXPECT_EQ(std::tie(impl().session_id, impl().session_status, impl().duration_sec, impl().cost_cents),
+              std::tuple("s-1", "streaming", 3725, 1234));
 
     backend_.active = ActiveSession{};
     backend_.active.error = "No response";
-    ASSERT_TRUE(start_poll(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_poll));
     EXPECT_EQ(impl().session_id, "s-1") << "a network failure changes nothing";
 
     backend_.active.error = "No active session";
-    ASSERT_TRUE(start_poll(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_poll));
     EXPECT_TRUE(impl().session_id.empty());
     EXPECT_TRUE(impl().session_status.empty());
 }
@@ -192,30 +159,16 @@ TEST_F(LauncherFlow, LaunchStreamHandsOverTheControlPortAndBackend) {
     test::sign_in_as(impl(), "Ada", 100);
     launcher_.set_backend_host("market.example:8443");
     impl().use_https = true;
-    backend_.connect.ok = true;
-    backend_.connect.host = "203.0.113.5";
-    backend_.connect.port = 47998;
-    backend_.connect.control_port = 48001;
-    backend_.connect.token = "agent-token";
-    backend_.connect.codec = "hevc";
-    backend_.connect.fps = 120;
-    backend_.connect.bitrate = 50000;
+    backend_.connect = {true, "", "", "agent-token", "203.0.113.5", 47998, 48001, "hevc", 120, 50000, ""};
     ASSERT_TRUE(start_launch_stream(impl()));
     EXPECT_FALSE(start_launch_stream(impl())) << "a second press while the first is out starts nothing";
     settle(impl());
     const NativeLauncher::Result& result = impl().result;
-    EXPECT_TRUE(result.connect);
-    EXPECT_EQ(result.params.host, "203.0.113.5");
-    EXPECT_EQ(result.params.port, 48001);
-    EXPECT_EQ(result.params.token, "agent-token");
-    EXPECT_EQ(result.params.codec, VideoCodec::HEVC);
-    EXPECT_EQ(result.params.fps, 120);
-    EXPECT_EQ(result.params.bitrate, 50000);
-    EXPECT_EQ(result.params.width, 1920);
-    EXPECT_EQ(result.params.height, 1080);
-    EXPECT_EQ(result.backend, "market.example:8443");
-    EXPECT_EQ(result.api_token, "tok-1");
-    EXPECT_TRUE(result.use_https);
+    const auto& p = result.params;
+    EXPECT_EQ(std::tie(p.host, p.port, p.token, p.codec, p.fps, p.bitrate, p.width, p.height),
+              std::tuple("203.0.113.5", 48001, "agent-token", VideoCodec::HEVC, 120, 50000, 1920, 1080));
+    EXPECT_EQ(std::tie(result.connect, result.backend, result.api_token, result.use_https),
+              std::tuple(true, "market.example:8443", "tok-1", true));
     EXPECT_EQ(backend_.last_backend, "market.example:8443");
 }
 
@@ -237,22 +190,24 @@ TEST_F(LauncherFlow, EndingTheSessionAlwaysReturnsToAFreshBrowser) {
     }
 }
 
-TEST_F(LauncherFlow, ProfileRefreshUpdatesOrSignsOut) {
+TEST_F(LauncherFlow, ProfileRefreshUpdatesOrSignsOutClearingTheSessionAndCachedServers) {
     test::sign_in_as(impl(), "Ada", 0);
-    ASSERT_TRUE(start_profile_refresh(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_profile_refresh));
     EXPECT_EQ(impl().balance_cents, 2500);
     EXPECT_EQ(impl().display_name, "Ada L.");
     EXPECT_EQ(impl().email, "ada@example.com") << "an empty field keeps what is held";
 
+    impl().session_id = "s-1";
+    impl().servers = {test::make_server("a", "RTX 4090", "online", 1, 1.0f)};
+    impl().servers_loaded = true;
     test::LogCapture log;
     backend_.profile = UserProfile{};
     backend_.profile.error = "Unauthorized";
-    ASSERT_TRUE(start_profile_refresh(impl()));
-    settle(impl());
-    EXPECT_FALSE(impl().logged_in);
-    EXPECT_TRUE(impl().token.empty());
-    EXPECT_EQ(impl().screen, Screen::Auth);
+    ASSERT_TRUE(test::act(impl(), start_profile_refresh));
+    EXPECT_EQ(std::tie(impl().logged_in, impl().token, impl().balance_cents, impl().session_id, impl().servers_loaded,
+                       impl().screen),
+              std::tuple(false, "", 0, "", false, Screen::Auth));
+    EXPECT_TRUE(impl().servers.empty());
     EXPECT_TRUE(log.contains("NativeLauncher: saved token invalid, clearing"));
 }
 
@@ -284,8 +239,7 @@ TEST_F(LauncherFlow, DeepLinkGivenSignedOutIsTakenBySessionScreenAfterSignIn) {
     launcher_.set_deep_link(k_link);
     EXPECT_EQ(impl().screen, Screen::Auth);
     type_credentials("a@b.c", "pw");
-    ASSERT_TRUE(start_sign_in(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_sign_in));
     EXPECT_EQ(impl().screen, Screen::Session);
     EXPECT_TRUE(take_deep_link_in_session(impl()));
     EXPECT_TRUE(impl().result.connect);
@@ -318,27 +272,23 @@ TEST_F(LauncherFlow, CallsFromStartUpMoveSignedInUsersOnly) {
     EXPECT_EQ(impl().screen, Screen::Session);
 }
 
-TEST_F(LauncherFlow, SignOutClearsTheSessionAndCachedServers) {
-    test::sign_in_as(impl(), "Ada", 100);
-    impl().session_id = "s-1";
-    impl().servers = {test::make_server("a", "RTX 4090", "online", 1, 1.0f)};
-    impl().servers_loaded = true;
-    forget_session(impl());
-    EXPECT_FALSE(impl().logged_in);
-    EXPECT_TRUE(impl().token.empty());
-    EXPECT_EQ(impl().balance_cents, 0);
-    EXPECT_TRUE(impl().session_id.empty());
-    EXPECT_TRUE(impl().servers.empty());
-    EXPECT_FALSE(impl().servers_loaded);
-    EXPECT_EQ(impl().screen, Screen::Auth);
-}
+TEST_F(LauncherFlow, BackendIsTheConfiguredOneAndAnOverrideIsCutToWholeCharacters) {
+    LauncherConfig saved;
+    saved.host = "api.example.net:8443";
+    saved.use_https = true;
+    ASSERT_TRUE(test::folder_store(folder_).save(saved));
+    NativeLauncher launcher(backend_.api(), test::folder_store(folder_));
+    EXPECT_EQ(launcher.backend_host(), "api.example.net:8443");
+    EXPECT_TRUE(launcher.use_https());
+    launcher.set_backend_host("override.example.net:3443");
+    EXPECT_EQ(launcher.backend_host(), "override.example.net:3443");
+    EXPECT_TRUE(launcher.use_https());  // the scheme stays the configuration's
 
-TEST_F(LauncherFlow, BackendHostIsCutToTwoHundredFiftyFiveBytesOfWholeCharacters) {
-    launcher_.set_backend_host(std::string(300, 'h'));
-    EXPECT_EQ(launcher_.backend_host(), std::string(255, 'h'));
+    launcher.set_backend_host(std::string(300, 'h'));
+    EXPECT_EQ(launcher.backend_host(), std::string(255, 'h'));
     // A two-byte character straddling the limit is left out whole.
-    launcher_.set_backend_host(std::string(254, 'h') + "ж" + "tail");
-    EXPECT_EQ(launcher_.backend_host(), std::string(254, 'h'));
+    launcher.set_backend_host(std::string(254, 'h') + "ж" + "tail");
+    EXPECT_EQ(launcher.backend_host(), std::string(254, 'h'));
 }
 
 TEST_F(LauncherFlow, RememberedSignInSurvivesARestartAndSignOutForgetsIt) {
@@ -347,10 +297,8 @@ TEST_F(LauncherFlow, RememberedSignInSurvivesARestartAndSignOutForgetsIt) {
         {
             NativeLauncher first(backend_.api(), test::folder_store(folder));
             first.state().remember_me = remember;
-            std::snprintf(first.state().email_input.data(), 128, "a@b.c");
-            std::snprintf(first.state().password_input.data(), 128, "pw");
-            ASSERT_TRUE(start_sign_in(first.state()));
-            settle(first.state());
+            test::type_credentials(first.state(), "a@b.c", "pw");
+            ASSERT_TRUE(test::act(first.state(), start_sign_in));
         }
         NativeLauncher second(backend_.api(), test::folder_store(folder));
         EXPECT_EQ(second.state().logged_in, remember);

@@ -28,15 +28,8 @@ protected:
     NativeLauncher::Impl& impl() { return launcher_.state(); }
 
     void sign_in_as_demo() {
-        std::snprintf(impl().email_input.data(), impl().email_input.size(), "%s", "demo@nubora.test");
-        std::snprintf(impl().password_input.data(), impl().password_input.size(), "%s", "nubora-demo");
-        ASSERT_TRUE(start_sign_in(impl()));
-        settle(impl());
-    }
-
-    void sign_out() {
-        forget_session(impl());
-        impl().screen = Screen::Auth;
+        test::type_credentials(impl(), "demo@nubora.test", "nubora-demo");
+        ASSERT_TRUE(test::act(impl(), start_sign_in));
     }
 
     // The status line after a failed action: an error, with a text that is
@@ -73,19 +66,18 @@ TEST_F(LauncherHostileBackend, BrokenSignInAnswersShowAnErrorAndTheNextTryWorks)
             EXPECT_EQ(impl().screen, Screen::Auth) << fault;
         }
         clear_faults();
-        if (impl().logged_in) sign_out();
+        if (impl().logged_in) forget_session(impl());
         sign_in_as_demo();
         EXPECT_TRUE(impl().logged_in) << "after " << fault;
         EXPECT_EQ(impl().screen, Screen::Browse) << "after " << fault;
-        sign_out();
+        forget_session(impl());
     }
 }
 
 TEST_F(LauncherHostileBackend, BrokenCatalogueAndRentAnswersKeepTheBrowserUsable) {
     sign_in_as_demo();
     ASSERT_TRUE(impl().logged_in);
-    ASSERT_TRUE(start_load_servers(impl()));
-    settle(impl());
+    ASSERT_TRUE(test::act(impl(), start_load_servers));
     ASSERT_FALSE(impl().servers.empty());
     const ServerInfo first = impl().servers.front();
     const char* faults[] = {
@@ -99,18 +91,12 @@ TEST_F(LauncherHostileBackend, BrokenCatalogueAndRentAnswersKeepTheBrowserUsable
     for (const char* fault : faults) {
         add_fault(fault);
         const bool rent = std::string(fault).find("/api/sessions") != std::string::npos;
-        if (rent) {
-            impl().selected = first;
-            ASSERT_TRUE(start_rent(impl())) << fault;
-        } else {
-            ASSERT_TRUE(start_load_servers(impl())) << fault;
-        }
-        settle(impl());
+        if (rent) impl().selected = first;
+        ASSERT_TRUE(test::act(impl(), rent ? start_rent : start_load_servers)) << fault;
         expect_error_shown(fault);
         EXPECT_EQ(impl().screen, Screen::Browse) << fault;
         clear_faults();
-        ASSERT_TRUE(start_load_servers(impl()));
-        settle(impl());
+        ASSERT_TRUE(test::act(impl(), start_load_servers));
         EXPECT_FALSE(impl().servers.empty()) << "after " << fault;
     }
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/fake_tcp_peer.h"
@@ -27,6 +28,20 @@ RecordingHttpServer::Handler answer(int status, std::string body) {
     };
 }
 
+// Keeps every request waiting until the test or the server's end releases it.
+void park(RecordingHttpServer& self, const httplib::Request&, httplib::Response& res) {
+    self.hold();
+    res.set_content("{}", "application/json");
+}
+
+// Reads a request's line and headers, as far as the blank line.
+void read_head(test::FakeTcpPeer& peer, int fd) {
+    while (!peer.stopping()) {
+        const std::string line = peer.read_line(fd);
+        if (line.empty() || line == "\r") break;
+    }
+}
+
 class RestTransport : public ::testing::Test {
 protected:
     void SetUp() override { env_.clear_proxies(); }
@@ -37,13 +52,7 @@ TEST_F(RestTransport, EachCallSendsItsMethodPathHeadersAndBody) {
     RecordingHttpServer server(answer(200, "{}"));
     const std::string b = server.backend();
     const std::string long_id(2000, 's');  // a body past 1 KiB, where libcurl would otherwise ask to continue
-    struct Call {
-        std::function<void()> run;
-        const char* method;
-        std::string target;
-        std::string authorization;
-        std::string body;
-    };
+    struct Call { std::function<void()> run; const char* method; std::string target, authorization, body; };
     const std::vector<Call> calls = {
         {[&] { login(b, "a@x", "pw", false); }, "POST", "/api/auth/login", "", R"({"email":"a@x","password":"pw"})"},
         {[&] { register_account(b, "a@x", "pw", "Ann", "client", false); }, "POST", "/api/auth/register", "",
@@ -78,13 +87,9 @@ TEST_F(RestTransport, EachCallSendsItsMethodPathHeadersAndBody) {
 }
 
 TEST_F(RestTransport, EndSessionNeedsAnIdAndA200Or204) {
-    struct Case {
-        int status;
-        bool ended;
-    };
-    for (const Case c : {Case{200, true}, Case{204, true}, Case{404, false}, Case{500, false}}) {
-        RecordingHttpServer server(answer(c.status, ""));
-        EXPECT_EQ(end_session(server.backend(), "tok", "abc", false), c.ended) << c.status;
+    for (const auto& [status, ended] : {std::pair{200, true}, {204, true}, {404, false}, {500, false}}) {
+        RecordingHttpServer server(answer(status, ""));
+        EXPECT_EQ(end_session(server.backend(), "tok", "abc", false), ended) << status;
     }
     RecordingHttpServer server(answer(204, ""));
     EXPECT_FALSE(end_session(server.backend(), "tok", "", false));
@@ -95,21 +100,10 @@ TEST_F(RestTransport, EndSessionNeedsAnIdAndA200Or204) {
     EXPECT_EQ(server.requests()[0].target, "/api/sessions/a%2Fb..c");
 }
 
-// A JSON profile body of exactly `size` bytes.
-std::string profile_of_size(size_t size) {
-    const std::string head = R"({"displayName":")";
-    const std::string tail = R"("})";
-    return head + std::string(size - head.size() - tail.size(), 'n') + tail;
-}
-
 TEST_F(RestTransport, BodiesPastSixteenMebibytesAreNoAnswer) {
     constexpr size_t cap = size_t{16} << 20;
-    struct Case {
-        const char* name;
-        size_t size;
-        bool chunked;  // no length up front: the cap must hold while reading
-        bool ok;
-    };
+    // Chunked answers announce no length: the cap must hold while reading.
+    struct Case { const char* name; size_t size; bool chunked; bool ok; };
     const Case cases[] = {
         {"at the cap", cap, false, true},
         {"one byte over, announced", cap + 1, false, false},
@@ -117,7 +111,8 @@ TEST_F(RestTransport, BodiesPastSixteenMebibytesAreNoAnswer) {
         {"at the cap, chunked", cap, true, true},
     };
     for (const Case& c : cases) {
-        const std::string body = profile_of_size(c.size);
+        const std::string name(c.size - 18, 'n');  // a JSON profile of exactly c.size bytes
+        const std::string body = R"({"displayName":")" + name + R"("})";
         RecordingHttpServer server([&](RecordingHttpServer&, const httplib::Request&, httplib::Response& res) {
             if (!c.chunked) {
                 res.set_content(body, "application/json");
@@ -131,19 +126,13 @@ TEST_F(RestTransport, BodiesPastSixteenMebibytesAreNoAnswer) {
             });
         });
         const UserProfile profile = fetch_profile(server.backend(), "tok", false);
-        EXPECT_EQ(profile.ok, c.ok) << c.name;
-        EXPECT_EQ(profile.error, c.ok ? "" : "No response") << c.name;
-        if (c.ok) {
-            EXPECT_EQ(profile.display_name.size(), c.size - 18) << c.name;
-        }
+        EXPECT_EQ(std::tie(profile.ok, profile.error), std::tuple(c.ok, c.ok ? "" : "No response")) << c.name;
+        EXPECT_EQ(profile.display_name, c.ok ? name : "") << c.name;
     }
 }
 
 TEST_F(RestTransport, AnAnswerThatNeverComesTimesOut) {
-    RecordingHttpServer server([](RecordingHttpServer& self, const httplib::Request&, httplib::Response& res) {
-        self.hold();
-        res.set_content("{}", "application/json");
-    });
+    RecordingHttpServer server(park);
     HttpOptions options;
     options.idle_timeout = std::chrono::seconds(1);
     test::LogCapture log;
@@ -154,10 +143,7 @@ TEST_F(RestTransport, AnAnswerThatNeverComesTimesOut) {
 }
 
 TEST_F(RestTransport, CancelEndsARequestInFlightAndRefusesNewOnes) {
-    RecordingHttpServer server([](RecordingHttpServer& self, const httplib::Request&, httplib::Response& res) {
-        self.hold();
-        res.set_content("{}", "application/json");
-    });
+    RecordingHttpServer server(park);
     HttpCancel cancel;
     HttpOptions options;
     options.cancel = &cancel;
@@ -172,7 +158,7 @@ TEST_F(RestTransport, CancelEndsARequestInFlightAndRefusesNewOnes) {
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
-TEST_F(RestTransport, UnusableAddressesAndTokensSendNothing) {
+TEST_F(RestTransport, UnusableOrSilentAddressesAndUnusableTokensAreNoResponse) {
     RecordingHttpServer server(answer(200, R"({"token":"t"})"));
     const std::string port = std::to_string(server.port());
     test::LogCapture log;
@@ -185,10 +171,8 @@ TEST_F(RestTransport, UnusableAddressesAndTokensSendNothing) {
     EXPECT_EQ(fetch_profile(server.backend(), "tok\r\nX-Admin: 1", false).error, "No response");
     EXPECT_TRUE(server.requests().empty());
     EXPECT_TRUE(log.contains("HttpTransport: '127.0.0.1:abc' is no usable backend host name"));
-}
 
-TEST_F(RestTransport, NobodyListeningIsNoResponse) {
-    const std::string backend = "127.0.0.1:" + std::to_string(test::unused_loopback_port());
+    const std::string backend = "127.0.0.1:" + std::to_string(test::unused_loopback_port());  // nobody listens
     EXPECT_EQ(login(backend, "a@x", "pw", false).error, "No response from server");
     EXPECT_EQ(register_account(backend, "a@x", "pw", "A", "client", false).error, "No response from server");
     EXPECT_EQ(list_servers(backend, "", 0, 0, "rating", false).error, "No response");
@@ -199,10 +183,7 @@ TEST_F(RestTransport, NobodyListeningIsNoResponse) {
 TEST_F(RestTransport, AnAnswerCutShortIsNoAnswer) {
     // The connection closes 10 bytes into a body announced as 100.
     test::FakeTcpPeer peer([](test::FakeTcpPeer& self, int fd) {
-        while (!self.stopping()) {
-            const std::string line = self.read_line(fd);
-            if (line.empty() || line == "\r") break;
-        }
+        read_head(self, fd);
         test::FakeTcpPeer::send_all(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"token\":\"");
     });
     const std::string backend = "127.0.0.1:" + std::to_string(peer.port());
@@ -250,42 +231,16 @@ TEST_F(RestTransport, CallsRunInParallel) {
     for (int t = 0; t < threads; ++t) EXPECT_EQ(ok_counts[t], calls_each);
 }
 
-// A proxy that answers every request with 502 and remembers the request
-// lines, so the test sees which calls went through it and where to.
-class RecordingProxy {
-public:
-    RecordingProxy()
-        : peer_([this](test::FakeTcpPeer& peer, int fd) {
-              const std::string first = peer.read_line(fd);
-              {
-                  std::lock_guard lock(mutex_);
-                  lines_.push_back(first.substr(0, first.find('\r')));
-              }
-              while (!peer.stopping()) {
-                  const std::string line = peer.read_line(fd);
-                  if (line.empty() || line == "\r") break;
-              }
-              test::FakeTcpPeer::send_all(
-                  fd, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
-          }) {}
-
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(peer_.port()); }
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;  // guards lines_
-    std::vector<std::string> lines_;
-    test::FakeTcpPeer peer_;
-};
-
 TEST_F(RestTransport, ProxyVariablesServeEverythingButPlainPostAndShowTheDefaultPorts) {
-    RecordingProxy proxy;
+    // The proxy answers 502 to everything; what it received shows which
+    // calls went through it and where to.
+    test::FakeTcpPeer proxy([](test::FakeTcpPeer& self, int fd) {
+        read_head(self, fd);
+        test::FakeTcpPeer::send_all(fd, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
+    });
     RecordingHttpServer origin(answer(200, R"({"token":"t"})"));
-    env_.set("http_proxy", proxy.url());
-    env_.set("https_proxy", proxy.url());
+    env_.set("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+    env_.set("https_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
     const std::string port = std::to_string(origin.port());
 
     EXPECT_EQ(list_servers(origin.backend(), "", 0, 0, "rating", false).error, "HTTP 502");
@@ -297,7 +252,12 @@ TEST_F(RestTransport, ProxyVariablesServeEverythingButPlainPostAndShowTheDefault
     EXPECT_EQ(fetch_profile("backend.test", "tok", true).error, "No response");
     fetch_profile("backend.test", "tok", false);
 
-    EXPECT_EQ(proxy.lines(), (std::vector<std::string>{
+    std::vector<std::string> request_lines;
+    const std::string received = proxy.received();
+    for (size_t at = 0, end; (end = received.find("\r\n\r\n", at)) != std::string::npos; at = end + 4) {
+        request_lines.push_back(received.substr(at, received.find("\r\n", at) - at));
+    }
+    EXPECT_EQ(request_lines, (std::vector<std::string>{
                                  "GET http://127.0.0.1:" + port + "/api/servers?page=1&limit=30&sort=rating HTTP/1.1",
                                  "DELETE http://127.0.0.1:" + port + "/api/sessions/s1 HTTP/1.1",
                                  "CONNECT backend.test:8443 HTTP/1.1",
