@@ -259,8 +259,12 @@ void VideoThread::handle(Queued& queued) {
         decoded_.fetch_add(1, std::memory_order_relaxed);
         if (hooks_.picture_decoded) hooks_.picture_decoded();
         // Every frame passes the decoder to keep its references whole, but
-        // drawing one that a newer frame already follows only delays that one.
-        if (newer_frame_waiting()) {
+        // drawing one that a newer frame already follows only delays that
+        // one, unless the picture has stood still too long already.
+        const int64_t last_present = last_present_us_.load(std::memory_order_relaxed);
+        const bool picture_overdue =
+            last_present == 0 || timing.decoded_us - last_present >= hooks_.max_present_gap_us;
+        if (!picture_overdue && newer_frame_waiting()) {
             skipped_.fetch_add(1, std::memory_order_relaxed);
         } else {
             present(*decoded.picture, timing);

@@ -57,12 +57,18 @@ public:
     // long, at most this often.
     static constexpr int64_t k_overlay_refresh_after_present_us = 50'000;
     static constexpr int64_t k_overlay_refresh_spacing_us = 33'000;
+    // A decoded picture is drawn even with a newer frame waiting once none
+    // was drawn for this long: a decoder that never catches up (a slow
+    // machine, a burst) still moves the picture, rather than decoding
+    // behind a black or frozen window. The first picture is always drawn.
+    static constexpr int64_t k_max_present_gap_us = 100'000;
 
     struct Hooks {
         std::function<void()> request_key_frame;  // one "request_idr" on the control channel
         std::function<float()> rtt_ms;            // latest round trip, for the request spacing
         std::function<void()> picture_decoded;    // counted by the statistics
         IFrameTimingSink* timing_sink = nullptr;  // benchmarks and the frame trace
+        int64_t max_present_gap_us = k_max_present_gap_us;
     };
     using OverlayDraw = std::function<void(const VideoFigures&)>;
     using Task = std::function<void(IRenderer&)>;
