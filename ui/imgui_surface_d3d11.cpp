@@ -12,7 +12,10 @@
 #include <imgui_impl_win32.h>
 #include <spdlog/spdlog.h>
 #include <windows.h>
+#include <windowsx.h>
 #include <wrl/client.h>
+
+#include "ui/mouse_button_latch.h"
 
 
 // Declared by the back end's header only in a comment, so that including it
@@ -23,14 +26,54 @@ namespace nb::ui {
 
 using Microsoft::WRL::ComPtr;
 
+// What the message hook feeds: the window it listens to and its buttons.
+// Written by the hook and read at the frame start, both on the thread that
+// runs the window's loop.
+struct ImGuiSurfaceInput {
+    HWND hwnd = nullptr;
+    MouseButtonLatch buttons;
+};
+
 namespace {
 
+// Which button a Win32 button message is about, and whether it went down;
+// -1 for the other messages.
+int mouse_button_of(unsigned int message, Uint64 wparam, bool& pressed) {
+    pressed = false;
+    switch (message) {
+        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: pressed = true; return 0;
+        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: pressed = true; return 1;
+        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: pressed = true; return 2;
+        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK:
+            pressed = true;
+            return GET_XBUTTON_WPARAM(wparam) == XBUTTON1 ? 3 : 4;
+        case WM_LBUTTONUP: return 0;
+        case WM_RBUTTONUP: return 1;
+        case WM_MBUTTONUP: return 2;
+        case WM_XBUTTONUP: return GET_XBUTTON_WPARAM(wparam) == XBUTTON1 ? 3 : 4;
+        default: return -1;
+    }
+}
+
 // SDL's hook sees every message its loop takes from the queue (the input
-// ones among them), before it is translated and dispatched.
+// ones among them), before it is translated and dispatched. ImGui's handler
+// keeps the pointer and the capture; the buttons go through the latch.
 void SDLCALL forward_to_imgui(void* userdata, void* hwnd, unsigned int message, Uint64 wparam, Sint64 lparam) {
-    if (hwnd != userdata || !ImGui::GetCurrentContext()) return;
+    auto* input = static_cast<ImGuiSurfaceInput*>(userdata);
+    if (hwnd != input->hwnd || !ImGui::GetCurrentContext()) return;
     ImGui_ImplWin32_WndProcHandler(static_cast<HWND>(hwnd), message, static_cast<WPARAM>(wparam),
                                    static_cast<LPARAM>(lparam));
+    bool pressed = false;
+    const int button = mouse_button_of(message, wparam, pressed);
+    if (button < 0) return;
+    // Button messages carry the client position they happened at.
+    const auto x = static_cast<float>(GET_X_LPARAM(lparam));
+    const auto y = static_cast<float>(GET_Y_LPARAM(lparam));
+    if (pressed) {
+        input->buttons.press(button, x, y);
+    } else {
+        input->buttons.release(button, x, y);
+    }
 }
 
 HWND window_handle(SDL_Window* window) {
@@ -53,6 +96,7 @@ struct ImGuiSurface::Backend {
     bool vsync = true;
     bool platform = false;
     bool renderer = false;
+    ImGuiSurfaceInput input;
 
     bool create_device(const char* owner) {
         const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_0};
@@ -153,7 +197,8 @@ bool ImGuiSurface::open(LauncherFonts& fonts, bool vsync, const char* owner) {
         spdlog::warn("{}: ImGui back ends failed to start", owner);
         return false;
     }
-    SDL_SetWindowsMessageHook(forward_to_imgui, b.hwnd);
+    b.input.hwnd = b.hwnd;
+    SDL_SetWindowsMessageHook(forward_to_imgui, &b.input);
     ready_ = true;
     return true;
 }
@@ -179,6 +224,10 @@ void ImGuiSurface::begin_frame() {
     backend_->follow_window_size();
     ImGui_ImplDX11_NewFrame();
     ImGui_ImplWin32_NewFrame();
+    // The back end took the pointer from where it is now; a click the frame
+    // plays out counts where it happened.
+    ImGuiIO& io = ImGui::GetIO();
+    if (const auto at = backend_->input.buttons.start_frame(io.MouseDown)) io.MousePos = ImVec2(at->x, at->y);
     ImGui::NewFrame();
 }
 

@@ -9,6 +9,8 @@
 #include <imgui_impl_win32.h>
 #include <spdlog/spdlog.h>
 
+#include "ui/mouse_button_latch.h"
+
 namespace nb::ui {
 
 namespace {
@@ -49,7 +51,13 @@ public:
                                    : event.button.button == SDL_BUTTON_RIGHT ? 1
                                    : event.button.button == SDL_BUTTON_MIDDLE ? 2
                                                                               : -1;
-                if (button >= 0) io.MouseDown[button] = event.type == SDL_MOUSEBUTTONDOWN;
+                const auto x = static_cast<float>(event.button.x);
+                const auto y = static_cast<float>(event.button.y);
+                if (event.type == SDL_MOUSEBUTTONDOWN) {
+                    buttons_.press(button, x, y);
+                } else {
+                    buttons_.release(button, x, y);
+                }
                 break;
             }
             case SDL_MOUSEWHEEL:
@@ -64,6 +72,8 @@ public:
     void new_frame() override {
         ImGui_ImplDX11_NewFrame();
         ImGui_ImplWin32_NewFrame();
+        // The overlay places the pointer itself, from the window's motion.
+        buttons_.start_frame(ImGui::GetIO().MouseDown);
     }
 
     void render(ImDrawData* draw_data) override { ImGui_ImplDX11_RenderDrawData(draw_data); }
@@ -72,6 +82,9 @@ private:
     HWND window_;
     ID3D11Device* device_;
     ID3D11DeviceContext* context_;
+    // A click that lands between two frames still reaches ImGui. Events and
+    // frames come in under the overlay's lock.
+    MouseButtonLatch buttons_;
 };
 
 }  // namespace
