@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 #include "audio/audio_packet_handler.h"
 #include "net/media_encryption.h"
 
@@ -97,10 +97,10 @@ TEST_F(AudioPathTest, RuntsAndOversizeDatagrams) {
     ASSERT_EQ(largest.size(), 1200u);
     feed(largest);
     EXPECT_EQ(decoder_.packets.size(), 2u);
-    const size_t lines_before = logs_.lines().size();
+    const size_t lines_before = logs_.texts().size();
     feed(datagram(std::vector<uint8_t>(1163, 1)));  // 1201 bytes: dropped without a line
     EXPECT_EQ(decoder_.packets.size(), 2u);
-    EXPECT_EQ(logs_.lines().size(), lines_before);
+    EXPECT_EQ(logs_.texts().size(), lines_before);
     EXPECT_EQ(handler_.decrypt_failures(), 0u);
 }
 
@@ -127,7 +127,7 @@ TEST(AudioPath, WithoutAKeyEveryPacketFails) {
     const std::vector<uint8_t> d(60, 0);
     for (int i = 0; i < 3; ++i) handler.handle_datagram(d.data(), d.size(), {});
     EXPECT_EQ(handler.decrypt_failures(), 3u);
-    EXPECT_EQ(logs.count("Decryption: attempted decrypt before key is set"), 3u);
+    EXPECT_EQ(logs.count_containing("Decryption: attempted decrypt before key is set"), 3u);
     EXPECT_TRUE(sink.pushes.empty());
 }
 

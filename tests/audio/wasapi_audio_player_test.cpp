@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/audio/log_capture.h"
+#include "tests/support/log_capture.h"
 
 namespace nb {
 namespace {
@@ -34,39 +34,39 @@ TEST(WasapiAudioPlayer, LifecycleCallsAndTheirLogLines) {
         WasapiAudioPlayer player;
         EXPECT_FALSE(player.start());
         player.stop();  // never started: silent
-        EXPECT_TRUE(log.lines().empty());
+        EXPECT_TRUE(log.texts().empty());
 
         ASSERT_TRUE(player.initialize(k_player_rate, 2));
         EXPECT_TRUE(player.is_initialized());
         EXPECT_GT(player.buffer_frames(), 0u);
         const std::string mode = player.exclusive() ? "EXCLUSIVE" : "SHARED";
-        EXPECT_EQ(log.count("WasapiPlayer: initialized " + mode + " mode (48000Hz, 2ch)"), 1u);
+        EXPECT_EQ(log.count_containing("WasapiPlayer: initialized " + mode + " mode (48000Hz, 2ch)"), 1u);
         if (!player.exclusive()) {
-            EXPECT_EQ(log.count("WasapiPlayer: exclusive mode unavailable, trying shared"), 1u);
-            EXPECT_EQ(log.count("WasapiPlayer: shared buffer=" + std::to_string(player.buffer_frames()) + " frames"),
+            EXPECT_EQ(log.count_containing("WasapiPlayer: exclusive mode unavailable, trying shared"), 1u);
+            EXPECT_EQ(log.count_containing("WasapiPlayer: shared buffer=" + std::to_string(player.buffer_frames()) + " frames"),
                       1u);
         }
 
         player.stop();  // initialised but not started: still silent
-        EXPECT_EQ(log.count("stopped"), 0u);
+        EXPECT_EQ(log.count_containing("stopped"), 0u);
         EXPECT_TRUE(player.start());
         EXPECT_TRUE(player.start());
-        EXPECT_EQ(log.count("WasapiPlayer: playback started"), 1u);
+        EXPECT_EQ(log.count_containing("WasapiPlayer: playback started"), 1u);
         player.stop();
         player.stop();
-        EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns="), 1u);
+        EXPECT_EQ(log.count_containing("WasapiPlayer: stopped (underruns="), 1u);
 
         // Playback resumes on the same client after a stop.
         EXPECT_TRUE(player.start());
-        EXPECT_EQ(log.count("WasapiPlayer: playback started"), 2u);
+        EXPECT_EQ(log.count_containing("WasapiPlayer: playback started"), 2u);
         // Re-initialising while playing stops the old stream first.
         ASSERT_TRUE(player.initialize(k_player_rate, 2));
         EXPECT_FALSE(player.is_running());
-        EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns="), 2u);
+        EXPECT_EQ(log.count_containing("WasapiPlayer: stopped (underruns="), 2u);
         EXPECT_TRUE(player.start());
     }
     // Destruction stops first.
-    EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns="), 3u);
+    EXPECT_EQ(log.count_containing("WasapiPlayer: stopped (underruns="), 3u);
 }
 
 TEST(WasapiAudioPlayer, BadFormatsAndEarlyPushesAreRefused) {
@@ -77,7 +77,7 @@ TEST(WasapiAudioPlayer, BadFormatsAndEarlyPushesAreRefused) {
     EXPECT_EQ(player.ring_fill_samples(), 0u);
     EXPECT_FALSE(player.initialize(k_player_rate, 0));
     EXPECT_FALSE(player.initialize(0, 2));
-    EXPECT_EQ(log.count("WasapiPlayer: unsupported format (48000Hz, 0ch)"), 1u);
+    EXPECT_EQ(log.count_containing("WasapiPlayer: unsupported format (48000Hz, 0ch)"), 1u);
     EXPECT_FALSE(player.start());
 }
 
@@ -125,7 +125,7 @@ TEST(WasapiAudioPlayer, PlaysAToneForASecondOnTheDefaultDevice) {
                 player.overruns());
     // More than the ring could ever hold went to the device: it really played.
     EXPECT_GT(consumed, WasapiAudioPlayer::k_ring_samples / 2);
-    EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns=" + std::to_string(underruns) + ")"), 1u);
+    EXPECT_EQ(log.count_containing("WasapiPlayer: stopped (underruns=" + std::to_string(underruns) + ")"), 1u);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 #include "net/decryption.h"
 #include "net/input_crypto.h"
 #include "net/media_encryption.h"
@@ -134,7 +134,7 @@ TEST(Decryption, LengthAndCapacityBoundaries) {
 
     const auto empty = seal_by_hand(key, sample_header_bytes(), {});
     EXPECT_FALSE(open(decryption, empty, out.data(), out.size(), n));
-    EXPECT_EQ(logs.count("Decryption: attempted decrypt before key is set"), 1u);
+    EXPECT_EQ(logs.count_containing("Decryption: attempted decrypt before key is set"), 1u);
 
     ASSERT_TRUE(decryption.set_key(key));
     // A bare tag is a valid, empty message.
@@ -142,13 +142,13 @@ TEST(Decryption, LengthAndCapacityBoundaries) {
     EXPECT_EQ(n, 0u);
     // Shorter than a tag: refused without a tag check.
     EXPECT_FALSE(open(decryption, empty, out.data(), out.size(), n, 15));
-    EXPECT_EQ(logs.count("Decryption: ciphertext too short (15 bytes)"), 1u);
+    EXPECT_EQ(logs.count_containing("Decryption: ciphertext too short (15 bytes)"), 1u);
 
     const auto forty = seal_by_hand(key, sample_header_bytes(), std::vector<uint8_t>(40, 1));
     EXPECT_TRUE(open(decryption, forty, out.data(), 40, n));
     EXPECT_EQ(n, 40u);
     EXPECT_FALSE(open(decryption, forty, out.data(), 39, n));
-    EXPECT_EQ(logs.count("Decryption: ciphertext 56B exceeds output capacity 39B — dropped"), 1u);
+    EXPECT_EQ(logs.count_containing("Decryption: ciphertext 56B exceeds output capacity 39B — dropped"), 1u);
     EXPECT_EQ(decryption.auth_failures(), 0u);
 }
 
@@ -157,7 +157,7 @@ TEST(Decryption, KeyLengthRules) {
     Decryption decryption;
     for (size_t bad : {31, 33}) {
         EXPECT_FALSE(decryption.set_key(std::vector<uint8_t>(bad, 1)));
-        EXPECT_EQ(logs.count("Decryption: invalid key length " + std::to_string(bad) + " (expected 32)"), 1u);
+        EXPECT_EQ(logs.count_containing("Decryption: invalid key length " + std::to_string(bad) + " (expected 32)"), 1u);
     }
     EXPECT_FALSE(decryption.key_set());
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 #include "net/depacketizer.h"
 #include "video_stream.h"
 

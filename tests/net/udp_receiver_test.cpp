@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 #include "loopback_peer.h"
 #include "net/udp_receiver.h"
 
@@ -23,7 +23,7 @@ namespace {
 using asio::ip::udp;
 using namespace std::chrono_literals;
 using test::Peer;
-using test::wait_for;
+using test::eventually;
 
 // An I/O context driven by two threads, as in a session.
 class IoFixture : public ::testing::Test {
@@ -73,7 +73,7 @@ TEST_F(IoFixture, DropsRuntsDeliversTheRestAndStopsOnce) {
     auto receiver = make_receiver(io_, received);
     receiver->start();
     receiver->start();
-    EXPECT_EQ(logs_.count("UdpReceiver: starting async receive loop"), 1u);
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: starting async receive loop"), 1u);
     Peer peer(io_);
 
     peer.send(std::vector<uint8_t>(21, 0xAA), receiver->local_port());  // runt
@@ -83,11 +83,11 @@ TEST_F(IoFixture, DropsRuntsDeliversTheRestAndStopsOnce) {
     const std::vector<uint8_t> full(1200, 0x42);
     peer.send(full, receiver->local_port());
 
-    ASSERT_TRUE(wait_for([&] { return received.size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return received.size() == 2; }));
     EXPECT_EQ(received.datagrams[0], smallest);
     EXPECT_EQ(received.datagrams[1], full);
     EXPECT_EQ(received.senders[0].port(), peer.port());
-    EXPECT_EQ(logs_.count("UdpReceiver: runt packet (21 bytes), dropping"), 1u);
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: runt packet (21 bytes), dropping"), 1u);
 
     receiver->stop();
     receiver->stop();
@@ -119,7 +119,7 @@ TEST_F(IoFixture, DrainsAQueuedBurstWholeAndDropsOversizedDatagrams) {
         if (i == k_burst / 2) peer.send(std::vector<uint8_t>(3000, 0x55), receiver->local_port());  // larger than a slot
     }
     receiver->start();
-    ASSERT_TRUE(wait_for([&] { return received.size() >= k_burst; }));
+    ASSERT_TRUE(eventually([&] { return received.size() >= k_burst; }));
     std::this_thread::sleep_for(50ms);
 
     std::lock_guard lock(received.mutex);
@@ -134,7 +134,7 @@ TEST_F(IoFixture, DrainsAQueuedBurstWholeAndDropsOversizedDatagrams) {
         seen[i] = true;
     }
     EXPECT_EQ(receiver->packets_received(), k_burst);
-    EXPECT_EQ(logs_.count("UdpReceiver: oversized datagram (2048 bytes kept), dropping"), 1u);
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: oversized datagram (2048 bytes kept), dropping"), 1u);
 }
 
 TEST_F(IoFixture, LogsTheReceiveBufferTheKernelGranted) {
@@ -152,10 +152,10 @@ TEST_F(IoFixture, KeepsReceivingAfterAHandlerThrows) {
     receiver->start();
     Peer peer(io_);
     for (int i = 0; i < 3; ++i) peer.send(std::vector<uint8_t>(30, static_cast<uint8_t>(i)), receiver->local_port());
-    ASSERT_TRUE(wait_for([&] { return received.size() == 3; }));
+    ASSERT_TRUE(eventually([&] { return received.size() == 3; }));
     // The handler records each datagram before it throws, so the line may
     // come a moment after the third record.
-    EXPECT_TRUE(wait_for([&] { return logs_.count("UdpReceiver: handler exception: boom") == 1u; }));
+    EXPECT_TRUE(eventually([&] { return logs_.count_containing("UdpReceiver: handler exception: boom") == 1u; }));
     receiver->stop();
 }
 
@@ -169,10 +169,10 @@ TEST_F(IoFixture, HandsDatagramsOnInArrivalOrderAcrossThreads) {
     receiver->start();
     Peer peer(io_);
     peer.send(std::vector<uint8_t>(30, 0), receiver->local_port());
-    ASSERT_TRUE(wait_for([&] { return received.entered.load() == 1; }));
+    ASSERT_TRUE(eventually([&] { return received.entered.load() == 1; }));
     constexpr int k_later = 20;
     for (int i = 1; i <= k_later; ++i) peer.send(std::vector<uint8_t>(30, static_cast<uint8_t>(i)), receiver->local_port());
-    ASSERT_TRUE(wait_for([&] { return received.size() == k_later + 1; }));
+    ASSERT_TRUE(eventually([&] { return received.size() == k_later + 1; }));
     for (int i = 0; i <= k_later; ++i) EXPECT_EQ(received.datagrams[static_cast<size_t>(i)][0], i) << "position " << i;
     receiver->stop();
 }
@@ -195,11 +195,11 @@ TEST_F(IoFixture, ProbeCarriesMagicAndKeyPrefix) {
     const std::vector<uint8_t> magic{'N', 'B', 'P', '1'};
     EXPECT_EQ(std::count(probes.begin(), probes.end(), full), 1);
     EXPECT_EQ(std::count(probes.begin(), probes.end(), magic), 2);
-    EXPECT_EQ(logs_.count("UdpReceiver: probe token missing/short — using magic-only probe"), 2u);
-    EXPECT_EQ(logs_.count("UdpReceiver: starting probe loop → 127.0.0.1:" + std::to_string(agent.port()) +
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: probe token missing/short — using magic-only probe"), 2u);
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: starting probe loop → 127.0.0.1:" + std::to_string(agent.port()) +
                           " every 10000ms"),
               3u);
-    EXPECT_EQ(logs_.count("UdpReceiver: sent hole-punch probe → 127.0.0.1:"), 3u);
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: sent hole-punch probe → 127.0.0.1:"), 3u);
     for (auto& r : receivers) r->stop();
 }
 
@@ -215,7 +215,7 @@ TEST_F(IoFixture, ProbeSwitchesToKeepAliveOnceMediaArrive) {
         receiver->start();
         ASSERT_GE(agent.collect(4).size(), 4u);
         agent.send(std::vector<uint8_t>(40, 1), receiver->local_port());
-        ASSERT_TRUE(wait_for([&] { return receiver->packets_received() == 1; }));
+        ASSERT_TRUE(eventually([&] { return receiver->packets_received() == 1; }));
         // At most the timer already armed at the fast period fires once more.
         std::this_thread::sleep_for(100ms);
         agent.drain();
@@ -240,20 +240,20 @@ TEST_F(IoFixture, StopEndsAProbeLoopThatRunsWithoutReceiving) {
         receiver->stop();
     }
     // The probe timer held the last reference; once cancelled it lets go.
-    EXPECT_TRUE(wait_for([&] { return weak.expired(); }));
+    EXPECT_TRUE(eventually([&] { return weak.expired(); }));
 }
 
 TEST_F(IoFixture, UnresolvableProbeTargetLeavesReceiverUnprobed) {
     Received received;
     auto receiver = make_receiver(io_, received, {5, 5});
     receiver->start_probe("", 48002);
-    EXPECT_EQ(logs_.count("UdpReceiver: probe resolve failed for :48002 — "), 1u);
-    EXPECT_EQ(logs_.count("UdpReceiver: starting probe loop"), 0u);
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: probe resolve failed for :48002 — "), 1u);
+    EXPECT_EQ(logs_.count_containing("UdpReceiver: starting probe loop"), 0u);
     // Media still arrive without a probe.
     receiver->start();
     Peer peer(io_);
     peer.send(std::vector<uint8_t>(22, 0), receiver->local_port());
-    ASSERT_TRUE(wait_for([&] { return received.size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return received.size() == 1; }));
     receiver->stop();
 }
 

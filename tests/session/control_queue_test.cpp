@@ -7,9 +7,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <future>
-
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -111,11 +110,7 @@ TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
     ASSERT_TRUE(test::eventually([&] { return recorder.loss_count() > 0; }));
     EXPECT_FALSE(rig.channel.open());
     EXPECT_TRUE(rig.channel.closed_by_error());
-    size_t errors = 0;
-    for (const auto& text : log.texts()) {
-        if (text.starts_with("Launcher: control message send error: ")) ++errors;
-    }
-    EXPECT_EQ(errors, 1u);
+    EXPECT_EQ(log.count_containing("Launcher: control message send error: "), 1u);
 
     const size_t lines_before = log.texts().size();
     rig.channel.send(R"({"type":"request_idr"})");
@@ -207,10 +202,7 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
     EXPECT_GT(recorder.pong_count(), 0u);
     EXPECT_LE(recorder.pong_count(), static_cast<size_t>(windows) * 50);
     EXPECT_GT(sent_bytes.load() / 16, 10 * recorder.pong_count());
-    size_t warnings = 0;
-    for (const auto& line : log.texts()) {
-        if (line.starts_with("ControlChannel: the agent sends more than 50 lines in 200 ms; ")) ++warnings;
-    }
+    const size_t warnings = log.count_containing("ControlChannel: the agent sends more than 50 lines in 200 ms; ");
     EXPECT_GE(warnings, 2u);
     EXPECT_LE(warnings, static_cast<size_t>(windows));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "session/control_channel.h"
+#include "tests/support/eventually.h"
 #include "tests/support/fake_tcp_peer.h"
 
 namespace nb::test {
@@ -89,16 +90,5 @@ private:
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard_;
     std::thread thread_;
 };
-
-// Polls `done` until it holds or `limit` passes; the result of `done`.
-template <typename Condition>
-bool eventually(Condition done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 }  // namespace nb::test

@@ -3,8 +3,6 @@
 // hand, so every figure is exact.
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -25,44 +23,12 @@ using test::FakeTcpPeer;
 constexpr int64_t k_ms = 1'000'000;  // nanoseconds
 constexpr int64_t k_start_ns = 5'000 * k_ms;
 
-// An agent that records every byte and answers whatever the test tells it to.
-class ScriptedAgent {
-public:
-    ScriptedAgent()
-        : peer_([this](FakeTcpPeer& peer, int fd) {
-              set_fd(fd);
-              peer.drain(fd);
-              set_fd(-1);  // before the peer closes it, so say() never writes to a closed descriptor
-          }) {}
-
-    uint16_t port() const { return peer_.port(); }
-    std::string received() { return peer_.received(); }
-    bool connected() const {
-        std::lock_guard lock(mutex_);
-        return fd_ >= 0;
-    }
-    void say(const std::string& bytes) {
-        std::lock_guard lock(mutex_);
-        if (fd_ >= 0) FakeTcpPeer::send_all(fd_, bytes);
-    }
-
-private:
-    void set_fd(int fd) {
-        std::lock_guard lock(mutex_);
-        fd_ = fd;
-    }
-
-    mutable std::mutex mutex_;  // guards fd_ and every write through it
-    int fd_ = -1;
-    FakeTcpPeer peer_;
-};
-
 class StatsReporterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         socket_ = std::make_shared<asio::ip::tcp::socket>(io_);
         socket_->connect({asio::ip::make_address("127.0.0.1"), agent_.port()});
-        wait_until([&] { return agent_.connected(); });
+        wait_until([&] { return agent_.connections() > 0; });
     }
 
     // Ping once at start only, unless a test asks for more.
@@ -105,7 +71,7 @@ protected:
     }
 
     asio::io_context io_;
-    ScriptedAgent agent_;
+    FakeTcpPeer agent_{[](FakeTcpPeer& peer, int fd) { peer.drain(fd); }};
     std::shared_ptr<asio::ip::tcp::socket> socket_;
     std::atomic<int64_t> clock_ns_{k_start_ns};
     std::vector<std::string> sent_;
