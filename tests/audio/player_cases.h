@@ -72,7 +72,6 @@ void check_bad_formats_and_early_pushes_are_refused(const std::string& component
     EXPECT_FALSE(player.initialize(48000, 0));
     EXPECT_FALSE(player.initialize(0, 2));
     EXPECT_EQ(log.count_containing(component + ": unsupported format (48000Hz, 0ch)"), 1u);
-    EXPECT_FALSE(player.is_initialized());
     EXPECT_FALSE(player.start());
 }
 
