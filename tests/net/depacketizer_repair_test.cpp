@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -11,6 +10,7 @@
 
 #include "depacketizer_fixture.h"
 #include "fec/wirehair.h"
+#include "tests/fec/fec_fixtures.h"
 
 namespace nb {
 namespace {
@@ -21,13 +21,13 @@ std::vector<uint8_t> repair_block(const std::vector<uint8_t>& au, uint8_t fec_in
     const size_t n = (au.size() + k_video_block_bytes - 1) / k_video_block_bytes;
     std::vector<uint8_t> message(au);
     message.resize(n * k_video_block_bytes, 0);
-    WirehairCodec encoder = wirehair_encoder_create(nullptr, message.data(), message.size(), k_video_block_bytes);
+    const auto encoder = fec::testing::make_encoder(message, k_video_block_bytes);
     EXPECT_NE(encoder, nullptr);
     std::vector<uint8_t> block(k_video_block_bytes);
     uint32_t written = 0;
-    EXPECT_EQ(wirehair_encode(encoder, static_cast<unsigned>(n + fec_index), block.data(), k_video_block_bytes, &written),
+    EXPECT_EQ(wirehair_encode(encoder.get(), static_cast<unsigned>(n + fec_index), block.data(), k_video_block_bytes,
+                              &written),
               Wirehair_Success);
-    wirehair_free(encoder);
     return block;
 }
 
@@ -127,8 +127,7 @@ uint32_t read_u32(std::ifstream& in) {
 // The first kind-4 scenario (losses that need more repair blocks than
 // there are losses) with at most `max_n` blocks of 1162 bytes.
 std::optional<VectorScenario> find_rank_short_scenario(uint32_t max_n) {
-    const char* dir = std::getenv("NB_FEC_VECTORS_DIR");
-    std::ifstream in(std::string(dir ? dir : NB_FEC_VECTORS_DIR) + "/wirehair-b1162.bin", std::ios::binary);
+    std::ifstream in(fec::testing::vector_dir() + "/wirehair-b1162.bin", std::ios::binary);
     if (!in) return std::nullopt;
     char magic[8];
     in.read(magic, 8);
@@ -165,7 +164,7 @@ TEST_F(RepairTest, RankShortFrameStaysPendingUntilDecodable) {
     const auto scenario = find_rank_short_scenario(64);
     if (!scenario) GTEST_SKIP() << "compatibility vectors not found";
     const uint32_t n = scenario->n;
-    const auto message = test::xorshift_bytes(scenario->seed, n * size_t{1162});
+    const auto message = fec::testing::make_message(scenario->seed, n * size_t{1162});
     const uint32_t frame_id = 77;
     const auto data = stream_.frame(frame_id, message, true);
     for (uint32_t i = 0; i < n; ++i) {
