@@ -69,7 +69,7 @@ TEST_F(RepairTest, RestoresTwoLostPacketsIncludingAnUnseenLastOne) {
     // its zero padding included.
     auto expected = au;
     expected.resize(4 * 1162, 0);
-    EXPECT_EQ(frames_[0].bytes, expected);
+    EXPECT_EQ(frames_[0].access_unit, expected);
     EXPECT_EQ(depacketizer_.pending_bytes(), 0u);
 }
 
@@ -87,8 +87,8 @@ TEST_F(RepairTest, RestoresASingleLossAtEveryIndex) {
                 if (i < n && i != lost) feed(data[i]);
             }
             ASSERT_EQ(frames_.size(), 1u) << "n=" << n << " lost=" << lost;
-            EXPECT_EQ(frames_[0].id, frame_id);
-            EXPECT_EQ(frames_[0].bytes, au) << "n=" << n << " lost=" << lost;
+            EXPECT_EQ(frames_[0].frame_id, frame_id);
+            EXPECT_EQ(frames_[0].access_unit, au) << "n=" << n << " lost=" << lost;
             frames_.clear();
         }
     }
@@ -106,7 +106,7 @@ TEST_F(RepairTest, RepairBlockWithoutNewInformationDoesNotComplete) {
     EXPECT_EQ(logs_.count_containing("Depacketizer: FEC repair failed for frame 50 (1 missing, 1 fec)"), 1u);
     feed(fec_packet(50, 2, au, 3));
     ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].bytes, au);
+    EXPECT_EQ(frames_[0].access_unit, au);
 }
 
 // --- The reference library's own blocks ------------------------------------
@@ -182,7 +182,7 @@ TEST_F(RepairTest, RankShortFrameStaysPendingUntilDecodable) {
 
     for (uint32_t r = k; r < k + 6 && frames_.empty(); ++r) feed_repair(r);
     ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].bytes, message);
+    EXPECT_EQ(frames_[0].access_unit, message);
 }
 
 }  // namespace

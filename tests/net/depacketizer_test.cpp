@@ -20,8 +20,8 @@ TEST_F(DepacketizerTest, AssemblesFramesWhateverThePacketOrder) {
     const auto single = test::access_unit(1, 300);
     feed_all(stream_.frame(1, single, true));
     ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].id, 1u);
-    EXPECT_EQ(frames_[0].bytes, single);
+    EXPECT_EQ(frames_[0].frame_id, 1u);
+    EXPECT_EQ(frames_[0].access_unit, single);
     EXPECT_TRUE(frames_[0].key);
     EXPECT_EQ(depacketizer_.pending_frames(), 0u);
 
@@ -36,7 +36,7 @@ TEST_F(DepacketizerTest, AssemblesFramesWhateverThePacketOrder) {
     clock_us_ += 5'000;
     feed(datagrams.back());
     ASSERT_EQ(frames_.size(), 2u);
-    EXPECT_EQ(frames_[1].bytes, au);
+    EXPECT_EQ(frames_[1].access_unit, au);
     EXPECT_FALSE(frames_[1].key);
     EXPECT_EQ(depacketizer_.pending_bytes(), 0u);
     // The frame carries when its first and its last packet arrived.
@@ -168,7 +168,7 @@ TEST_F(DepacketizerTest, FrameIdWindowAndRebaseline) {
     EXPECT_EQ(depacketizer_.pending_bytes(), 1162u);
     feed(jump[1]);
     ASSERT_EQ(frames_.size(), 2u);
-    EXPECT_EQ(frames_[1].bytes, au);
+    EXPECT_EQ(frames_[1].access_unit, au);
 
     // A wrap back to small numbers re-baselines as well.
     feed_all(stream_.frame(3, test::access_unit(3, 10)));
@@ -224,7 +224,7 @@ TEST_F(DepacketizerTest, DuplicatesStoreNothingButTheKeyFlagSticks) {
     feed(plain[1]);
     feed(plain[2]);
     ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].bytes, au);
+    EXPECT_EQ(frames_[0].access_unit, au);
     EXPECT_TRUE(frames_[0].key);
 
     // A repair packet with the key flag marks its frame too. A one-packet
@@ -234,7 +234,7 @@ TEST_F(DepacketizerTest, DuplicatesStoreNothingButTheKeyFlagSticks) {
     EXPECT_EQ(logs_.count_containing("Depacketizer: wirehair_decoder_create failed for frame 21"), 1u);
     feed_all(stream_.frame(21, au2, false));
     ASSERT_EQ(frames_.size(), 2u);
-    EXPECT_EQ(frames_[1].bytes, au2);
+    EXPECT_EQ(frames_[1].access_unit, au2);
     EXPECT_TRUE(frames_[1].key);
 }
 
@@ -293,9 +293,9 @@ TEST_F(DepacketizerTest, ConcurrentIntakeDeliversEveryFrameOnceIntact) {
     ASSERT_EQ(frames_.size(), k_frames);
     std::map<uint32_t, int> seen;
     for (const auto& frame : frames_) {
-        ++seen[frame.id];
-        EXPECT_EQ(frame.bytes, expected[frame.id]) << "frame " << frame.id;
-        EXPECT_EQ(frame.key, frame.id % 30 == 1);
+        ++seen[frame.frame_id];
+        EXPECT_EQ(frame.access_unit, expected[frame.frame_id]) << "frame " << frame.frame_id;
+        EXPECT_EQ(frame.key, frame.frame_id % 30 == 1);
     }
     EXPECT_EQ(seen.size(), k_frames);
 }

@@ -17,12 +17,8 @@ namespace {
 using test::FakeTcpPeer;
 
 TEST(Handshake, SendsSortedCompactAuthAndStoresKeys) {
-    ConnectionParams custom = test::params_for(0, "a\"b\\c");
-    custom.codec = VideoCodec::HEVC;
-    custom.fps = 120;
-    custom.bitrate = 8000;
-    custom.width = 1280;
-    custom.height = 720;
+    const ConnectionParams custom{.host = "127.0.0.1", .token = "a\"b\\c", .codec = VideoCodec::HEVC, .fps = 120,
+                                  .bitrate = 8000, .width = 1280, .height = 720};
     const std::pair<ConnectionParams, std::string> cases[] = {
         {test::params_for(0),
          R"({"bitrate":30000,"codec":0,"fps":60,"height":1080,"token":"t","type":"auth","udp_ip":"127.0.0.1","width":1920})"},

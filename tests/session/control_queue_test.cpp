@@ -37,27 +37,22 @@ struct Recorder {
     std::vector<std::string> pongs;
     std::vector<std::string> losses;
 
-    void pong(std::string_view line) {
+    void add(std::vector<std::string>& to, std::string_view text) {
         std::lock_guard guard(lock);
-        pongs.emplace_back(line);
+        to.emplace_back(text);
     }
-    void lost(const std::string& reason) {
+    size_t count(const std::vector<std::string>& of) {
         std::lock_guard guard(lock);
-        losses.push_back(reason);
+        return of.size();
     }
-    size_t pong_count() {
-        std::lock_guard guard(lock);
-        return pongs.size();
-    }
-    size_t loss_count() {
-        std::lock_guard guard(lock);
-        return losses.size();
+    void record_losses(ControlChannel& channel) {
+        channel.set_lost_handler([this](const std::string& reason) { add(losses, reason); });
     }
 };
 
 void listen(test::ChannelRig& rig, Recorder& recorder) {
-    rig.channel.on_message("pong", [&recorder](std::string_view line) { recorder.pong(line); });
-    rig.channel.set_lost_handler([&recorder](const std::string& reason) { recorder.lost(reason); });
+    rig.channel.on_message("pong", [&recorder](std::string_view line) { recorder.add(recorder.pongs, line); });
+    recorder.record_losses(rig.channel);
     rig.channel.start_reading();
 }
 
@@ -98,7 +93,7 @@ TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
     test::ChannelRig rig;
     ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    rig.channel.set_lost_handler([&recorder](const std::string& reason) { recorder.lost(reason); });
+    recorder.record_losses(rig.channel);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     rig.serve();
 
@@ -107,7 +102,7 @@ TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
         rig.channel.send(R"({"type":"request_idr"})");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_TRUE(test::eventually([&] { return recorder.loss_count() > 0; }));
+    ASSERT_TRUE(test::eventually([&] { return recorder.count(recorder.losses) > 0; }));
     EXPECT_FALSE(rig.channel.open());
     EXPECT_TRUE(rig.channel.closed_by_error());
     EXPECT_EQ(log.count_containing("Launcher: control message send error: "), 1u);
@@ -116,7 +111,7 @@ TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
     rig.channel.send(R"({"type":"request_idr"})");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(log.texts().size(), lines_before);
-    EXPECT_EQ(recorder.loss_count(), 1u);
+    EXPECT_EQ(recorder.count(recorder.losses), 1u);
 }
 
 TEST(ControlQueue, SendBeforeHandshakeIsDropped) {
@@ -149,7 +144,7 @@ TEST(ControlReader, DispatchesLinesByTypeAndDropsTheRest) {
     FakeTcpPeer::send_all(fd, "not json\n\n[1,2]\n{\"type\":7}\n{\"type\":\"PONG\"}\n{\"type\":\"stats\"}\n");
     FakeTcpPeer::send_all(fd, std::string(70 * 1024, 'x') + "{\"type\":\"pong\"}\n");
     FakeTcpPeer::send_all(fd, "{\"ts\":2,\"type\":\"pong\"}\n");
-    ASSERT_TRUE(test::eventually([&] { return recorder.pong_count() >= 2; }));
+    ASSERT_TRUE(test::eventually([&] { return recorder.count(recorder.pongs) >= 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     std::lock_guard guard(recorder.lock);
@@ -198,10 +193,10 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
 
     // Still connected, and only the budget of each window was handled.
     EXPECT_TRUE(rig.channel.open());
-    EXPECT_EQ(recorder.loss_count(), 0u);
-    EXPECT_GT(recorder.pong_count(), 0u);
-    EXPECT_LE(recorder.pong_count(), static_cast<size_t>(windows) * 50);
-    EXPECT_GT(sent_bytes.load() / 16, 10 * recorder.pong_count());
+    EXPECT_EQ(recorder.count(recorder.losses), 0u);
+    EXPECT_GT(recorder.count(recorder.pongs), 0u);
+    EXPECT_LE(recorder.count(recorder.pongs), static_cast<size_t>(windows) * 50);
+    EXPECT_GT(sent_bytes.load() / 16, 10 * recorder.count(recorder.pongs));
     const size_t warnings = log.count_containing("ControlChannel: the agent sends more than 50 lines in 200 ms; ");
     EXPECT_GE(warnings, 2u);
     EXPECT_LE(warnings, static_cast<size_t>(windows));
@@ -219,11 +214,11 @@ TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {
     Recorder recorder;
     listen(rig, recorder);
     rig.serve();
-    ASSERT_TRUE(test::eventually([&] { return recorder.loss_count() > 0; }));
+    ASSERT_TRUE(test::eventually([&] { return recorder.count(recorder.losses) > 0; }));
     rig.channel.send(R"({"type":"request_idr"})");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    EXPECT_EQ(recorder.loss_count(), 1u);
+    EXPECT_EQ(recorder.count(recorder.losses), 1u);
     EXPECT_EQ(recorder.losses.front(), "the agent closed the connection");
     EXPECT_FALSE(rig.channel.open());
     EXPECT_TRUE(log.contains_at(spdlog::level::warn,
@@ -243,7 +238,7 @@ TEST(ControlReader, ClosingFromOurSideIsNoLoss) {
     rig.channel.close();
     rig.channel.close();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(recorder.loss_count(), 0u);
+    EXPECT_EQ(recorder.count(recorder.losses), 0u);
     EXPECT_FALSE(rig.channel.open());
     EXPECT_FALSE(rig.channel.closed_by_error());
 }

@@ -43,19 +43,11 @@ inline FakeTcpPeer::Script answer_with(std::string reply) {
 }
 
 inline ControlTuning quick_tuning() {
-    ControlTuning tuning;
-    tuning.connect_attempts = 3;
-    tuning.connect_retry_pause_ms = 20;
-    tuning.step_timeout_ms = 400;
-    return tuning;
+    return {.connect_attempts = 3, .connect_retry_pause_ms = 20, .step_timeout_ms = 400};
 }
 
 inline ConnectionParams params_for(uint16_t port, std::string token = "t") {
-    ConnectionParams params;
-    params.host = "127.0.0.1";
-    params.port = port;
-    params.token = std::move(token);
-    return params;
+    return {.host = "127.0.0.1", .port = port, .token = std::move(token)};
 }
 
 // A channel on its own I/O context. The handshake drives the context on the
