@@ -13,6 +13,7 @@
 
 #include "tests/audio/player_cases.h"
 #include "tests/audio/tone_analysis.h"
+#include "tests/support/eventually.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_folder.h"
@@ -129,11 +130,8 @@ TEST_F(SdlAudioPlayerTest, PlaysAToneWithoutLossOrUncountedGaps) {
             player.push_samples(packet.data(), packet_frames);
             sent.insert(sent.end(), packet.begin(), packet.end());
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (player.ring_fill_samples() > 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(player.ring_fill_samples(), 0u) << "device stopped consuming";
+        ASSERT_TRUE(test::eventually([&] { return player.ring_fill_samples() == 0; }, std::chrono::seconds(20)))
+            << "device stopped consuming";
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_EQ(player.overruns(), 0u);
         player.shutdown();  // closes the device, flushing the capture file

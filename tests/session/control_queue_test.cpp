@@ -50,10 +50,15 @@ struct Recorder {
     }
 };
 
-void listen(test::ChannelRig& rig, Recorder& recorder) {
+// Handshakes, then hands the channel to its I/O thread with `recorder`
+// taking what it reads.
+bool serve_listening(test::ChannelRig& rig, uint16_t port, Recorder& recorder) {
+    if (!rig.handshake(port)) return false;
     rig.channel.on_message("pong", [&recorder](std::string_view line) { recorder.add(recorder.pongs, line); });
     recorder.record_losses(rig.channel);
     rig.channel.start_reading();
+    rig.serve();
+    return true;
 }
 
 TEST(ControlQueue, KeepsOrderAndDropsTheOldestWaitingMessageWhenFull) {
@@ -136,10 +141,8 @@ TEST(ControlReader, DispatchesLinesByTypeAndDropsTheRest) {
         peer.drain(fd);
     });
     test::ChannelRig rig;
-    ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    listen(rig, recorder);
-    rig.serve();
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
     const int fd = connected.get_future().get();
     FakeTcpPeer::send_all(fd, "not json\n\n[1,2]\n{\"type\":7}\n{\"type\":\"PONG\"}\n{\"type\":\"stats\"}\n");
     FakeTcpPeer::send_all(fd, std::string(70 * 1024, 'x') + "{\"type\":\"pong\"}\n");
@@ -181,12 +184,10 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
     ControlTuning tuning = test::quick_tuning();
     tuning.max_lines_per_window = 50;
     tuning.line_window_ms = 200;
-    test::ChannelRig rig(tuning);
-    ASSERT_TRUE(rig.handshake(agent.port()));
-    Recorder recorder;
-    listen(rig, recorder);
     const auto start = std::chrono::steady_clock::now();
-    rig.serve();
+    test::ChannelRig rig(tuning);
+    Recorder recorder;
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
     flooded.get_future().wait();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto windows = (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(200) + 1;
@@ -210,10 +211,8 @@ TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     });  // returning closes the connection
     test::ChannelRig rig;
-    ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    listen(rig, recorder);
-    rig.serve();
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
     ASSERT_TRUE(test::eventually([&] { return recorder.count(recorder.losses) > 0; }));
     rig.channel.send(R"({"type":"request_idr"})");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -229,10 +228,8 @@ TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {
 TEST(ControlReader, ClosingFromOurSideIsNoLoss) {
     FakeTcpPeer agent(test::answer_with(test::ready_reply()));
     test::ChannelRig rig;
-    ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    listen(rig, recorder);
-    rig.serve();
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
     rig.channel.send(R"({"type":"request_idr"})");
     ASSERT_TRUE(test::eventually([&] { return agent.received().find("request_idr") != std::string::npos; }));
     rig.channel.close();
