@@ -1,11 +1,9 @@
 // The audio datagram path with a fake decoder and sink at the audio seam.
 #include <gtest/gtest.h>
 
-#include <mutex>
-
-#include "tests/support/log_capture.h"
 #include "audio/audio_packet_handler.h"
 #include "net/media_encryption.h"
+#include "tests/support/log_capture.h"
 
 namespace nb {
 namespace {

@@ -4,7 +4,6 @@
 #include <asio.hpp>
 
 #include <array>
-#include <chrono>
 #include <vector>
 
 #include "tests/support/eventually.h"

@@ -6,7 +6,6 @@
 
 #include <asio.hpp>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
