@@ -17,14 +17,14 @@
 
 namespace nb::test {
 
-inline std::string base64_of(const std::vector<uint8_t>& bytes) {
+// Standard base64 of `length` bytes of `fill`, as the agent sends keys.
+inline std::string key_text(size_t length, uint8_t fill) {
+    const std::vector<uint8_t> bytes(length, fill);
     std::string out(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
     sodium_bin2base64(out.data(), out.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
     out.resize(out.size() - 1);  // the terminating NUL
     return out;
 }
-
-inline std::string key_text(size_t length, uint8_t fill) { return base64_of(std::vector<uint8_t>(length, fill)); }
 
 inline std::string ready_reply(const std::string& extra_members = "") {
     return R"({"type":"session_ready","video_key":")" + key_text(32, 1) + R"(","audio_key":")" +
