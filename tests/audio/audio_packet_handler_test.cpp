@@ -116,17 +116,14 @@ TEST_F(AudioPathTest, ThrottlesDecryptionFailureLines) {
     EXPECT_TRUE(decoder_.packets.empty());
 }
 
-TEST(AudioPath, WithoutAKeyEveryPacketFails) {
-    test::LogCapture logs;
+TEST_F(AudioPathTest, WithoutAKeyEveryPacketFails) {
     Decryption no_key;
-    FakeDecoder decoder;
-    FakeSink sink;
-    AudioPacketHandler handler(no_key, decoder, &sink);
+    AudioPacketHandler handler(no_key, decoder_, &sink_);
     const std::vector<uint8_t> d(60, 0);
     for (int i = 0; i < 3; ++i) handler.handle_datagram(d.data(), d.size(), {});
     EXPECT_EQ(handler.decrypt_failures(), 3u);
-    EXPECT_EQ(logs.count_containing("Decryption: attempted decrypt before key is set"), 3u);
-    EXPECT_TRUE(sink.pushes.empty());
+    EXPECT_EQ(logs_.count_containing("Decryption: attempted decrypt before key is set"), 3u);
+    EXPECT_TRUE(sink_.pushes.empty());
 }
 
 }  // namespace

@@ -21,19 +21,12 @@
 namespace nb {
 namespace {
 
+// Each case plays into a capture file of its own on SDL's disk driver.
 class SdlAudioPlayerTest : public ::testing::Test {
 protected:
     SdlAudioPlayerTest() {
         env_.set("SDL_AUDIODRIVER", "disk");
         env_.set("SDL_DISKAUDIOFILE", capture_.string());
-    }
-
-    // Everything the device was given, as interleaved floats.
-    std::vector<float> captured() const {
-        const std::string bytes = test::read_text_file(capture_);
-        std::vector<float> samples(bytes.size() / sizeof(float));
-        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-        return samples;
     }
 
     test::TempFolder dir_{"nb-audio"};
@@ -56,7 +49,11 @@ TEST_F(SdlAudioPlayerTest, OverrunsKeepTheNewestAudioAndLogSparsely) {
     test::check_overruns_keep_the_newest_audio_and_log_sparsely<SdlAudioPlayer>("SdlAudioPlayer");
 }
 
+// The shell's video stays up throughout: the player hands back only the
+// audio subsystem it took.
 TEST_F(SdlAudioPlayerTest, ReinitialisingReplacesTheDeviceWithoutLeakingTheSubsystem) {
+    env_.set("SDL_VIDEODRIVER", "dummy");
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS), 0) << SDL_GetError();
     SdlAudioPlayer player;
     ASSERT_TRUE(player.initialize(48000, 2));
     const std::vector<float> queued(2000, 0.5f);
@@ -69,9 +66,11 @@ TEST_F(SdlAudioPlayerTest, ReinitialisingReplacesTheDeviceWithoutLeakingTheSubsy
     player.shutdown();
     EXPECT_FALSE(player.is_initialized());
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+    EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
     // Pushing after shutdown is ignored rather than touching a closed device.
     const float frame[2] = {0.5f, 0.5f};
     player.push_samples(frame, 1);
+    SDL_Quit();
 }
 
 TEST_F(SdlAudioPlayerTest, MissingAudioDriverFailsInitialiseWithACause) {
@@ -85,19 +84,6 @@ TEST_F(SdlAudioPlayerTest, MissingAudioDriverFailsInitialiseWithACause) {
     const float frame[2] = {0.5f, 0.5f};
     player.push_samples(frame, 1);  // ignored
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-}
-
-TEST_F(SdlAudioPlayerTest, WorksAlongsideTheShellsVideoSubsystem) {
-    env_.set("SDL_VIDEODRIVER", "dummy");
-    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS), 0) << SDL_GetError();
-    {
-        SdlAudioPlayer player;
-        ASSERT_TRUE(player.initialize(48000, 2));
-        EXPECT_TRUE(player.start());
-    }
-    EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
-    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-    SDL_Quit();
 }
 
 // A second of 440 Hz, pushed in 20 ms packets the way the network path does,
@@ -138,7 +124,10 @@ TEST_F(SdlAudioPlayerTest, PlaysAToneWithoutLossOrUncountedGaps) {
         underruns_total = player.underruns();
     }
 
-    const auto device = captured();
+    // Everything the device was given, as interleaved floats.
+    const std::string bytes = test::read_text_file(capture_);
+    std::vector<float> device(bytes.size() / sizeof(float));
+    std::memcpy(device.data(), bytes.data(), device.size() * sizeof(float));
     ASSERT_GE(device.size(), sent.size());
 
     // Audible frames, in order, must equal what was pushed.
