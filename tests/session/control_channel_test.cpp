@@ -158,9 +158,7 @@ TEST(Handshake, UnknownHostIsAdvisedAsSuch) {
         error = asio::error::host_not_found;
         return asio::ip::tcp::resolver::results_type();
     });
-    ConnectionParams params = test::params_for(48001);
-    params.host = "no-such-pc";
-    EXPECT_FALSE(rig.handshake(params));
+    EXPECT_FALSE(rig.handshake({.host = "no-such-pc", .port = 48001, .token = "t"}));
     EXPECT_TRUE(log.contains_substring("Launcher: DNS resolve no-such-pc:48001 failed ("));
     EXPECT_EQ(rig.channel.failure_advice(), "Cannot find the PC 'no-such-pc'. Check the host name.");
 }
