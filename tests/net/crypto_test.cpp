@@ -8,20 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/log_capture.h"
 #include "net/decryption.h"
 #include "net/input_crypto.h"
 #include "net/media_encryption.h"
 #include "net/media_header.h"
+#include "tests/support/log_capture.h"
+#include "video_stream.h"
 
 namespace nb {
 namespace {
-
-std::vector<uint8_t> test_key(uint8_t seed) {
-    std::vector<uint8_t> key(32);
-    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(seed + i * 7);
-    return key;
-}
 
 // Seals with libsodium directly, building nonce and associated data by hand
 // from the wire bytes, so a mistake shared by our sealer and opener shows.
@@ -81,7 +76,7 @@ protected:
     }
 
     test::LogCapture logs_;
-    const std::vector<uint8_t> key_ = test_key(9);
+    const std::vector<uint8_t> key_ = test::video_key();
     Decryption decryption_;
     std::vector<uint8_t> out_ = std::vector<uint8_t>(1162);
     size_t length_ = 12345;
@@ -121,7 +116,7 @@ TEST_F(DecryptionTest, EveryHeaderByteIsAuthenticatedAndFailuresAreDumped) {
     EXPECT_EQ(hex_bytes({}), "");
 
     Decryption wrong_key;
-    ASSERT_TRUE(wrong_key.set_key(test_key(3)));
+    ASSERT_TRUE(wrong_key.set_key(std::vector<uint8_t>(32, 3)));
     EXPECT_FALSE(open(wrong_key, datagram));
     EXPECT_EQ(wrong_key.auth_failures(), 1u);
 }

@@ -88,13 +88,11 @@ TEST(ControlQueue, KeepsOrderAndDropsTheOldestWaitingMessageWhenFull) {
 
 TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
     test::LogCapture log;
-    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply());
-        // Reset the connection so the client's next write fails at once.
+    // Reset the connection so the client's next write fails at once.
+    FakeTcpPeer agent(test::answer_with(test::ready_reply(), [](FakeTcpPeer&, int fd) {
         linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    });
+    }));
     test::ChannelRig rig;
     ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
@@ -134,12 +132,10 @@ TEST(ControlReader, DispatchesLinesByTypeAndDropsTheRest) {
     // The pong right behind the reply arrives in the same read as the reply.
     const std::string first_pong = "{\"type\":\"pong\",\"ts\":1}\n";
     std::promise<int> connected;
-    FakeTcpPeer agent([&](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply() + first_pong);
+    FakeTcpPeer agent(test::answer_with(test::ready_reply() + first_pong, [&](FakeTcpPeer& peer, int fd) {
         connected.set_value(fd);
         peer.drain(fd);
-    });
+    }));
     test::ChannelRig rig;
     Recorder recorder;
     ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
@@ -166,9 +162,7 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
     std::string block;
     for (int i = 0; i < 1000; ++i) block += "{\"type\":\"pong\"}\n";  // 16 bytes a line
     std::promise<void> flooded;
-    FakeTcpPeer agent([&](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply());
+    FakeTcpPeer agent(test::answer_with(test::ready_reply(), [&](FakeTcpPeer& peer, int fd) {
         // Never blocks: the client stops reading while it sheds, and the
         // flood must still end on time.
         const auto end = std::chrono::steady_clock::now() + k_flood;
@@ -180,7 +174,7 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
         }
         flooded.set_value();
         peer.hold(fd);
-    });
+    }));
     ControlTuning tuning = test::quick_tuning();
     tuning.max_lines_per_window = 50;
     tuning.line_window_ms = 200;
@@ -205,11 +199,9 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
 
 TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {
     test::LogCapture log;
-    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply());
+    FakeTcpPeer agent(test::answer_with(test::ready_reply(), [](FakeTcpPeer&, int) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    });  // returning closes the connection
+    }));  // returning closes the connection
     test::ChannelRig rig;
     Recorder recorder;
     ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));

@@ -31,13 +31,15 @@ inline std::string ready_reply(const std::string& extra_members = "") {
            key_text(32, 2) + R"(","input_key":")" + key_text(32, 3) + "\"" + extra_members + "}\n";
 }
 
-// A peer that reads the auth line, answers with `reply` and then records
-// whatever else the client sends until it closes.
-inline FakeTcpPeer::Script answer_with(std::string reply) {
-    return [reply](FakeTcpPeer& peer, int fd) {
+// A peer that reads the auth line, answers with `reply` and then plays
+// `then`, by default recording whatever else the client sends until it closes.
+inline FakeTcpPeer::Script answer_with(std::string reply, FakeTcpPeer::Script then = [](FakeTcpPeer& peer, int fd) {
+    peer.drain(fd);
+}) {
+    return [reply, then](FakeTcpPeer& peer, int fd) {
         peer.read_line(fd);
         FakeTcpPeer::send_all(fd, reply);
-        peer.drain(fd);
+        then(peer, fd);
     };
 }
 
