@@ -44,8 +44,6 @@ private:
     double phase_ = 0.0;
 };
 
-std::vector<float> pcm_buffer() { return std::vector<float>(960 * k_channels, 0.0f); }
-
 // A decoder initialised for the stream's format, with packets to feed it.
 class OpusAudioDecoderTest : public ::testing::Test {
 protected:
@@ -57,7 +55,7 @@ protected:
     test::LogCapture log_;
     OpusPackets packets_;
     OpusAudioDecoder decoder_;
-    std::vector<float> pcm_ = pcm_buffer();
+    std::vector<float> pcm_ = std::vector<float>(960 * k_channels);
 };
 
 TEST_F(OpusAudioDecoderTest, RefusesLongOrMalformedPacketsWithoutProducingSound) {
@@ -129,7 +127,7 @@ TEST_F(OpusAudioDecoderTest, ConcurrentDecodeAndShutdownAreSafe) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t) {
         threads.emplace_back([&] {
-            auto pcm = pcm_buffer();
+            std::vector<float> pcm(960 * k_channels);
             for (int i = 0; i < 200; ++i) {
                 const int n = decoder_.decode(packet, pcm);
                 if (n != 960 && n != 0) ADD_FAILURE() << "unexpected result " << n;

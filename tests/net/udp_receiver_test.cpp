@@ -237,12 +237,10 @@ TEST_F(IoFixture, UnresolvableProbeTargetLeavesReceiverUnprobed) {
     receiver->stop();
 }
 
-TEST(UdpReceiver, BindFailureThrowsWithItsStep) {
-    test::LogCapture logs;
-    asio::io_context io;
-    auto first = UdpReceiver::create(io, 0, {}, "127.0.0.1");
+TEST_F(IoFixture, BindFailureThrowsWithItsStep) {
+    auto first = make_receiver();
     try {
-        auto second = UdpReceiver::create(io, first->local_port(), {}, "127.0.0.1");
+        auto second = UdpReceiver::create(io_, first->local_port(), {}, "127.0.0.1");
         FAIL() << "a second bind to the same port must fail";
     } catch (const asio::system_error& e) {
         EXPECT_NE(std::string(e.what()).find("bind"), std::string::npos) << e.what();

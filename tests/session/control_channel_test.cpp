@@ -2,6 +2,7 @@
 // giving it up at any step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -113,12 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Handshake, KeysOutsideStandardBase64DecodeToNothing) {
     test::LogCapture log;
-    std::string broken = test::key_text(32, 0xfb);  // 0xfb bytes give '+' and '/' in standard base64
+    const std::string broken = test::key_text(32, 0xfb);  // 0xfb bytes give '+' and '/' in standard base64
     std::string url_safe = broken;
-    for (char& c : url_safe) {
-        if (c == '+') c = '-';
-        if (c == '/') c = '_';
-    }
+    std::ranges::replace(url_safe, '+', '-');
+    std::ranges::replace(url_safe, '/', '_');
     std::string with_break = test::key_text(32, 4);
     with_break.insert(10, "\\n");
     const std::string reply = R"({"type":"session_ready","video_key":")" + broken + R"(","audio_key":")" + url_safe +
