@@ -121,7 +121,7 @@ TEST_F(DecryptionTest, EveryHeaderByteIsAuthenticatedAndFailuresAreDumped) {
     EXPECT_EQ(wrong_key.auth_failures(), 1u);
 }
 
-TEST_F(DecryptionTest, LengthAndCapacityBoundaries) {
+TEST_F(DecryptionTest, KeyLengthMessageLengthAndCapacityBoundaries) {
     const auto empty = seal_by_hand(key_, sample_header_bytes(), {});
     Decryption unkeyed;
     EXPECT_FALSE(open(unkeyed, empty));
@@ -140,16 +140,13 @@ TEST_F(DecryptionTest, LengthAndCapacityBoundaries) {
     EXPECT_FALSE(open(forty, 39));
     EXPECT_EQ(logs_.count_containing("Decryption: ciphertext 56B exceeds output capacity 39B — dropped"), 1u);
     EXPECT_EQ(decryption_.auth_failures(), 0u);
-}
 
-TEST_F(DecryptionTest, KeyLengthRules) {
-    Decryption decryption;
     for (size_t bad : {31, 33}) {
-        EXPECT_FALSE(decryption.set_key(std::vector<uint8_t>(bad, 1)));
+        EXPECT_FALSE(unkeyed.set_key(std::vector<uint8_t>(bad, 1)));
         EXPECT_EQ(logs_.count_containing("Decryption: invalid key length " + std::to_string(bad) + " (expected 32)"),
                   1u);
     }
-    EXPECT_FALSE(decryption.key_set());
+    EXPECT_FALSE(unkeyed.key_set());
 
     // A refused key keeps the one installed before.
     EXPECT_FALSE(decryption_.set_key(std::vector<uint8_t>(0)));
