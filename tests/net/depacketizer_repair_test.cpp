@@ -52,7 +52,7 @@ protected:
     }
 };
 
-TEST_F(RepairTest, RestoresTwoLostPacketsIncludingAnUnseenLastOne) {
+TEST_F(RepairTest, RestoresLostPacketsOnlyFromRepairBlocksWithNewInformation) {
     // 4 packets, the last one 500 bytes; packets 1 and 3 are lost.
     const auto au = test::access_unit(40, 3 * 1162 + 500);
     const auto data = stream_.frame(40, au);
@@ -71,6 +71,18 @@ TEST_F(RepairTest, RestoresTwoLostPacketsIncludingAnUnseenLastOne) {
     expected.resize(4 * 1162, 0);
     EXPECT_EQ(frames_[0].access_unit, expected);
     EXPECT_EQ(depacketizer_.pending_bytes(), 0u);
+
+    // With two data packets repair block 8 copies packet 0, so it cannot
+    // rebuild packet 1; block 3 (a copy of packet 1) then completes the frame.
+    const auto au50 = test::access_unit(50, 2 * 1162);
+    ASSERT_EQ(repair_block(au50, 8), std::vector<uint8_t>(au50.begin(), au50.begin() + 1162));
+    feed(stream_.frame(50, au50)[0]);
+    feed(fec_packet(50, 2, au50, 8));
+    EXPECT_EQ(frames_.size(), 1u);
+    EXPECT_EQ(logs_.count_containing("Depacketizer: FEC repair failed for frame 50 (1 missing, 1 fec)"), 1u);
+    feed(fec_packet(50, 2, au50, 3));
+    ASSERT_EQ(frames_.size(), 2u);
+    EXPECT_EQ(frames_[1].access_unit, au50);
 }
 
 TEST_F(RepairTest, RestoresASingleLossAtEveryIndex) {
@@ -94,26 +106,10 @@ TEST_F(RepairTest, RestoresASingleLossAtEveryIndex) {
     }
 }
 
-// With two data packets repair block 8 copies packet 0, so it cannot rebuild
-// packet 1; block 3 (a copy of packet 1) then completes the frame.
-TEST_F(RepairTest, RepairBlockWithoutNewInformationDoesNotComplete) {
-    const auto au = test::access_unit(50, 2 * 1162);
-    ASSERT_EQ(repair_block(au, 8), std::vector<uint8_t>(au.begin(), au.begin() + 1162));
-    const auto data = stream_.frame(50, au);
-    feed(data[0]);
-    feed(fec_packet(50, 2, au, 8));
-    EXPECT_TRUE(frames_.empty());
-    EXPECT_EQ(logs_.count_containing("Depacketizer: FEC repair failed for frame 50 (1 missing, 1 fec)"), 1u);
-    feed(fec_packet(50, 2, au, 3));
-    ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].access_unit, au);
-}
-
 // --- The reference library's own blocks ------------------------------------
 
 struct VectorScenario {
-    uint32_t n = 0;
-    uint32_t seed = 0;
+    uint32_t n = 0, seed = 0;
     std::vector<uint32_t> lost;
     std::map<uint32_t, std::vector<uint8_t>> repair;  // block id -> bytes
 };
