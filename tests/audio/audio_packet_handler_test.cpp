@@ -1,11 +1,9 @@
 // The audio datagram path with a fake decoder and sink at the audio seam.
 #include <gtest/gtest.h>
 
-#include <mutex>
-
-#include "log_capture.h"
 #include "audio/audio_packet_handler.h"
 #include "net/media_encryption.h"
+#include "tests/support/log_capture.h"
 
 namespace nb {
 namespace {
@@ -97,10 +95,10 @@ TEST_F(AudioPathTest, RuntsAndOversizeDatagrams) {
     ASSERT_EQ(largest.size(), 1200u);
     feed(largest);
     EXPECT_EQ(decoder_.packets.size(), 2u);
-    const size_t lines_before = logs_.lines().size();
+    const size_t lines_before = logs_.texts().size();
     feed(datagram(std::vector<uint8_t>(1163, 1)));  // 1201 bytes: dropped without a line
     EXPECT_EQ(decoder_.packets.size(), 2u);
-    EXPECT_EQ(logs_.lines().size(), lines_before);
+    EXPECT_EQ(logs_.texts().size(), lines_before);
     EXPECT_EQ(handler_.decrypt_failures(), 0u);
 }
 
@@ -118,17 +116,14 @@ TEST_F(AudioPathTest, ThrottlesDecryptionFailureLines) {
     EXPECT_TRUE(decoder_.packets.empty());
 }
 
-TEST(AudioPath, WithoutAKeyEveryPacketFails) {
-    test::LogCapture logs;
+TEST_F(AudioPathTest, WithoutAKeyEveryPacketFails) {
     Decryption no_key;
-    FakeDecoder decoder;
-    FakeSink sink;
-    AudioPacketHandler handler(no_key, decoder, &sink);
+    AudioPacketHandler handler(no_key, decoder_, &sink_);
     const std::vector<uint8_t> d(60, 0);
     for (int i = 0; i < 3; ++i) handler.handle_datagram(d.data(), d.size(), {});
     EXPECT_EQ(handler.decrypt_failures(), 3u);
-    EXPECT_EQ(logs.count("Decryption: attempted decrypt before key is set"), 3u);
-    EXPECT_TRUE(sink.pushes.empty());
+    EXPECT_EQ(logs_.count_containing("Decryption: attempted decrypt before key is set"), 3u);
+    EXPECT_TRUE(sink_.pushes.empty());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <numeric>
@@ -24,37 +25,28 @@ std::vector<float> drain(SampleRing& ring) {
     return out;
 }
 
+// A push past the free room drops the oldest samples; one larger than the
+// whole ring keeps only its own newest ones.
 TEST(SampleRing, OverrunDropsExactlyTheOldestSamples) {
-    SampleRing ring(9600);
-    const auto first = ramp(9000, 0.0f);
-    ASSERT_EQ(ring.push(first.data(), first.size()).dropped, 0u);
-
-    const auto packet = ramp(1920, 9000.0f);
-    const auto result = ring.push(packet.data(), packet.size());
-    EXPECT_EQ(result.dropped, 1320u);
-    EXPECT_EQ(result.written, 1920u);
-    EXPECT_EQ(result.overruns, 1u);
-    EXPECT_TRUE(result.log_overrun);
-    EXPECT_EQ(ring.stored(), 9600u);
-    EXPECT_EQ(ring.read_pos(), 1320u);
-    EXPECT_EQ(ring.write_pos(), 10920u);
-
-    EXPECT_EQ(drain(ring), ramp(9600, 1320.0f));
-}
-
-TEST(SampleRing, OversizedPushKeepsOnlyItsNewestSamples) {
-    SampleRing ring(9600);
-    const auto old = ramp(100, -1000.0f);
-    ring.push(old.data(), old.size());
-
-    const auto big = ramp(12000, 0.0f);
-    const auto result = ring.push(big.data(), big.size());
-    EXPECT_EQ(result.written, 9600u);
-    EXPECT_EQ(result.dropped, 100u + 2400u);
-    EXPECT_EQ(ring.overruns(), 1u);
-    EXPECT_EQ(ring.read_pos(), 100u);
-    EXPECT_EQ(ring.write_pos(), 100u + 9600u);
-    EXPECT_EQ(drain(ring), ramp(9600, 2400.0f));
+    struct Case {
+        size_t stored, pushed, dropped, read_pos;
+    };
+    for (const Case c : {Case{9000, 1920, 1320, 1320}, Case{100, 12000, 100 + 2400, 100}}) {
+        SCOPED_TRACE(c.pushed);
+        SampleRing ring(9600);
+        const auto old = ramp(c.stored, 0.0f);
+        ASSERT_EQ(ring.push(old.data(), old.size()).dropped, 0u);
+        const auto packet = ramp(c.pushed, static_cast<float>(c.stored));
+        const auto result = ring.push(packet.data(), packet.size());
+        EXPECT_EQ(result.dropped, c.dropped);
+        EXPECT_EQ(result.written, std::min<size_t>(c.pushed, 9600));
+        EXPECT_EQ(result.overruns, 1u);
+        EXPECT_TRUE(result.log_overrun);
+        EXPECT_EQ(ring.stored(), 9600u);
+        EXPECT_EQ(ring.read_pos(), c.read_pos);
+        EXPECT_EQ(ring.write_pos(), c.read_pos + 9600);
+        EXPECT_EQ(drain(ring), ramp(9600, static_cast<float>(c.stored + c.pushed - 9600)));
+    }
 }
 
 TEST(SampleRing, ShortRingPadsWithSilenceAndCountsOneUnderrun) {

@@ -6,151 +6,84 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <vector>
 
-#include "tests/audio/log_capture.h"
+#include "tests/audio/player_cases.h"
 #include "tests/audio/tone_analysis.h"
+#include "tests/support/eventually.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_folder.h"
 
 namespace nb {
 namespace {
 
-namespace fs = std::filesystem;
-
+// Each case plays into a capture file of its own on SDL's disk driver.
 class SdlAudioPlayerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "nb-audio-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        capture_ = dir_ / "device.raw";
-        setenv("SDL_AUDIODRIVER", "disk", 1);
-        setenv("SDL_DISKAUDIOFILE", capture_.c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-        unsetenv("SDL_AUDIODRIVER");
-        unsetenv("SDL_DISKAUDIOFILE");
+    SdlAudioPlayerTest() {
+        env_.set("SDL_AUDIODRIVER", "disk");
+        env_.set("SDL_DISKAUDIOFILE", capture_.string());
     }
 
-    // Everything the device was given, as interleaved floats.
-    std::vector<float> captured() const {
-        std::ifstream in(capture_, std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::vector<float> samples(bytes.size() / sizeof(float));
-        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-        return samples;
-    }
-
-    fs::path dir_;
-    fs::path capture_;
+    test::TempFolder dir_{"nb-audio"};
+    const std::filesystem::path capture_ = dir_ / "device.raw";
+    test::ScopedEnv env_;
 };
 
 TEST_F(SdlAudioPlayerTest, LifecycleCallsAndTheirLogLines) {
-    test::LogCapture log;
-    {
-        SdlAudioPlayer player;
-        EXPECT_FALSE(player.start());
-        player.stop();  // never started: silent
-        EXPECT_TRUE(log.lines().empty());
-
-        ASSERT_TRUE(player.initialize(48000, 2));
-        EXPECT_TRUE(player.is_initialized());
-        EXPECT_FALSE(player.exclusive());
-        EXPECT_GT(player.buffer_frames(), 0u);
-        EXPECT_EQ(player.ring_capacity_samples(), 9600u);
-        EXPECT_EQ(log.count("SdlAudioPlayer: exclusive mode is not available on Linux"), 1u);
-        EXPECT_EQ(log.count("SdlAudioPlayer: shared buffer=" + std::to_string(player.buffer_frames()) + " frames"), 1u);
-        EXPECT_EQ(log.count("SdlAudioPlayer: initialized SHARED mode (48000Hz, 2ch)"), 1u);
-
-        player.stop();  // initialised but not started: still silent
-        EXPECT_EQ(log.count("stopped"), 0u);
-
-        EXPECT_TRUE(player.start());
-        EXPECT_TRUE(player.start());
-        EXPECT_EQ(log.count("SdlAudioPlayer: playback started"), 1u);
-
-        player.stop();
-        player.stop();
-        EXPECT_EQ(log.count("SdlAudioPlayer: stopped (underruns="), 1u);
-
-        // Playback resumes on the same device after a stop.
-        EXPECT_TRUE(player.start());
-        EXPECT_EQ(log.count("SdlAudioPlayer: playback started"), 2u);
-    }
-    // Destruction stops first and hands SDL's audio subsystem back.
-    EXPECT_EQ(log.count("SdlAudioPlayer: stopped (underruns="), 2u);
+    test::check_lifecycle_calls_and_their_log_lines<SdlAudioPlayer>("SdlAudioPlayer",
+                                                                    "exclusive mode is not available on Linux");
+    // Destruction hands SDL's audio subsystem back.
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 }
 
+TEST_F(SdlAudioPlayerTest, BadFormatsAndEarlyPushesAreRefused) {
+    test::check_bad_formats_and_early_pushes_are_refused<SdlAudioPlayer>("SdlAudioPlayer");
+}
+
+TEST_F(SdlAudioPlayerTest, OverrunsKeepTheNewestAudioAndLogSparsely) {
+    test::check_overruns_keep_the_newest_audio_and_log_sparsely<SdlAudioPlayer>("SdlAudioPlayer");
+}
+
+// The shell's video stays up throughout: the player hands back only the
+// audio subsystem it took.
 TEST_F(SdlAudioPlayerTest, ReinitialisingReplacesTheDeviceWithoutLeakingTheSubsystem) {
+    env_.set("SDL_VIDEODRIVER", "dummy");
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS), 0) << SDL_GetError();
     SdlAudioPlayer player;
     ASSERT_TRUE(player.initialize(48000, 2));
     const std::vector<float> queued(2000, 0.5f);
     player.push_samples(queued.data(), 1000);
     ASSERT_TRUE(player.start());
     ASSERT_TRUE(player.initialize(48000, 2));
-    EXPECT_FALSE(player.is_running());
     EXPECT_EQ(player.ring_fill_samples(), 0u);  // audio from before never plays on the new device
     EXPECT_TRUE(player.start());
     player.shutdown();
     player.shutdown();
     EXPECT_FALSE(player.is_initialized());
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+    EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
     // Pushing after shutdown is ignored rather than touching a closed device.
     const float frame[2] = {0.5f, 0.5f};
     player.push_samples(frame, 1);
+    SDL_Quit();
 }
 
 TEST_F(SdlAudioPlayerTest, MissingAudioDriverFailsInitialiseWithACause) {
-    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    env_.set("SDL_AUDIODRIVER", "no-such-driver");
     test::LogCapture log;
     SdlAudioPlayer player;
     EXPECT_FALSE(player.initialize(48000, 2));
-    EXPECT_EQ(log.count("SdlAudioPlayer: failed to get audio device"), 1u);
+    EXPECT_EQ(log.count_containing("SdlAudioPlayer: failed to get audio device"), 1u);
     EXPECT_FALSE(player.is_initialized());
     EXPECT_FALSE(player.start());
     const float frame[2] = {0.5f, 0.5f};
     player.push_samples(frame, 1);  // ignored
     EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-
-    EXPECT_FALSE(player.initialize(48000, 0));
-    EXPECT_EQ(log.count("SdlAudioPlayer: unsupported format (48000Hz, 0ch)"), 1u);
-}
-
-TEST_F(SdlAudioPlayerTest, OverrunsAreLoggedFirstAndEveryHundredth) {
-    test::LogCapture log;
-    SdlAudioPlayer player;
-    ASSERT_TRUE(player.initialize(48000, 2));  // not started: nothing drains the ring
-    const std::vector<float> full(9600, 0.25f);
-    player.push_samples(full.data(), 4800);
-    const float frame[2] = {0.5f, 0.5f};
-    for (int i = 0; i < 250; ++i) player.push_samples(frame, 1);
-    EXPECT_EQ(player.overruns(), 250u);
-    EXPECT_EQ(player.ring_fill_samples(), 9600u);
-    const auto lines = log.matching("ring overrun");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "SdlAudioPlayer: ring overrun — dropped oldest samples (total=1)");
-    EXPECT_EQ(lines[1], "SdlAudioPlayer: ring overrun — dropped oldest samples (total=100)");
-    EXPECT_EQ(lines[2], "SdlAudioPlayer: ring overrun — dropped oldest samples (total=200)");
-}
-
-TEST_F(SdlAudioPlayerTest, WorksAlongsideTheShellsVideoSubsystem) {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS), 0) << SDL_GetError();
-    {
-        SdlAudioPlayer player;
-        ASSERT_TRUE(player.initialize(48000, 2));
-        EXPECT_TRUE(player.start());
-    }
-    EXPECT_NE(SDL_WasInit(SDL_INIT_VIDEO), 0u);
-    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-    SDL_Quit();
-    unsetenv("SDL_VIDEODRIVER");
 }
 
 // A second of 440 Hz, pushed in 20 ms packets the way the network path does,
@@ -183,18 +116,18 @@ TEST_F(SdlAudioPlayerTest, PlaysAToneWithoutLossOrUncountedGaps) {
             player.push_samples(packet.data(), packet_frames);
             sent.insert(sent.end(), packet.begin(), packet.end());
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (player.ring_fill_samples() > 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(player.ring_fill_samples(), 0u) << "device stopped consuming";
+        ASSERT_TRUE(test::eventually([&] { return player.ring_fill_samples() == 0; }, std::chrono::seconds(20)))
+            << "device stopped consuming";
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_EQ(player.overruns(), 0u);
         player.shutdown();  // closes the device, flushing the capture file
         underruns_total = player.underruns();
     }
 
-    const auto device = captured();
+    // Everything the device was given, as interleaved floats.
+    const std::string bytes = test::read_text_file(capture_);
+    std::vector<float> device(bytes.size() / sizeof(float));
+    std::memcpy(device.data(), bytes.data(), device.size() * sizeof(float));
     ASSERT_GE(device.size(), sent.size());
 
     // Audible frames, in order, must equal what was pushed.
@@ -227,18 +160,16 @@ TEST_F(SdlAudioPlayerTest, PlaysAToneWithoutLossOrUncountedGaps) {
 class SdlAudioDriverTest : public SdlAudioPlayerTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(SdlAudioDriverTest, CallbackFillsExactlyTheGrantedBuffer) {
-    setenv("SDL_AUDIODRIVER", GetParam(), 1);
+    env_.set("SDL_AUDIODRIVER", GetParam());
     SdlAudioPlayer player;
     ASSERT_TRUE(player.initialize(48000, 2));
     ASSERT_TRUE(player.start());
     const std::vector<float> pcm(960 * 2, 0.25f);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (player.device_frames() < 4 * player.buffer_frames() && std::chrono::steady_clock::now() < deadline) {
+    ASSERT_TRUE(test::eventually([&] {
         player.push_samples(pcm.data(), 960);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+        return player.device_frames() >= 4u * player.buffer_frames();
+    })) << "the device never played";
     player.shutdown();
-    ASSERT_GE(player.device_frames(), 4u * player.buffer_frames()) << "the device never played";
     EXPECT_EQ(player.buffer_frames(), SdlAudioPlayer::k_requested_buffer_frames);
     EXPECT_EQ(player.device_frames() % player.buffer_frames(), 0u) << player.device_frames();
 }

@@ -5,100 +5,30 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
-#include "tests/audio/log_capture.h"
+#include "tests/audio/player_cases.h"
+#include "tests/audio/tone_analysis.h"
+#include "tests/support/log_capture.h"
 
 namespace nb {
 namespace {
 
 constexpr uint32_t k_player_rate = 48000;
 
-// 10 ms of a 440 Hz stereo tone starting at frame `first`.
-std::vector<float> tone_chunk(uint64_t first, size_t frames) {
-    std::vector<float> samples(frames * 2);
-    for (size_t i = 0; i < frames; ++i) {
-        const float value = 0.25f * std::sin(2.0 * 3.14159265358979 * 440.0 * static_cast<double>(first + i) / k_player_rate);
-        samples[i * 2] = value;
-        samples[i * 2 + 1] = value;
-    }
-    return samples;
-}
-
 TEST(WasapiAudioPlayer, LifecycleCallsAndTheirLogLines) {
-    test::LogCapture log;
-    {
-        WasapiAudioPlayer player;
-        EXPECT_FALSE(player.start());
-        player.stop();  // never started: silent
-        EXPECT_TRUE(log.lines().empty());
-
-        ASSERT_TRUE(player.initialize(k_player_rate, 2));
-        EXPECT_TRUE(player.is_initialized());
-        EXPECT_GT(player.buffer_frames(), 0u);
-        const std::string mode = player.exclusive() ? "EXCLUSIVE" : "SHARED";
-        EXPECT_EQ(log.count("WasapiPlayer: initialized " + mode + " mode (48000Hz, 2ch)"), 1u);
-        if (!player.exclusive()) {
-            EXPECT_EQ(log.count("WasapiPlayer: exclusive mode unavailable, trying shared"), 1u);
-            EXPECT_EQ(log.count("WasapiPlayer: shared buffer=" + std::to_string(player.buffer_frames()) + " frames"),
-                      1u);
-        }
-
-        player.stop();  // initialised but not started: still silent
-        EXPECT_EQ(log.count("stopped"), 0u);
-        EXPECT_TRUE(player.start());
-        EXPECT_TRUE(player.start());
-        EXPECT_EQ(log.count("WasapiPlayer: playback started"), 1u);
-        player.stop();
-        player.stop();
-        EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns="), 1u);
-
-        // Playback resumes on the same client after a stop.
-        EXPECT_TRUE(player.start());
-        EXPECT_EQ(log.count("WasapiPlayer: playback started"), 2u);
-        // Re-initialising while playing stops the old stream first.
-        ASSERT_TRUE(player.initialize(k_player_rate, 2));
-        EXPECT_FALSE(player.is_running());
-        EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns="), 2u);
-        EXPECT_TRUE(player.start());
-    }
-    // Destruction stops first.
-    EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns="), 3u);
+    test::check_lifecycle_calls_and_their_log_lines<WasapiAudioPlayer>("WasapiPlayer",
+                                                                       "exclusive mode unavailable, trying shared");
 }
 
 TEST(WasapiAudioPlayer, BadFormatsAndEarlyPushesAreRefused) {
-    test::LogCapture log;
-    WasapiAudioPlayer player;
-    const float frame[2] = {0.5f, 0.5f};
-    player.push_samples(frame, 1);  // before initialize: ignored
-    EXPECT_EQ(player.ring_fill_samples(), 0u);
-    EXPECT_FALSE(player.initialize(k_player_rate, 0));
-    EXPECT_FALSE(player.initialize(0, 2));
-    EXPECT_EQ(log.count("WasapiPlayer: unsupported format (48000Hz, 0ch)"), 1u);
-    EXPECT_FALSE(player.start());
+    test::check_bad_formats_and_early_pushes_are_refused<WasapiAudioPlayer>("WasapiPlayer");
 }
 
 TEST(WasapiAudioPlayer, OverrunsKeepTheNewestAudioAndLogSparsely) {
-    test::LogCapture log;
-    WasapiAudioPlayer player;
-    ASSERT_TRUE(player.initialize(k_player_rate, 2));  // not started: nothing drains the ring
-    const std::vector<float> full(WasapiAudioPlayer::k_ring_samples, 0.25f);
-    player.push_samples(full.data(), full.size() / 2);
-    const float frame[2] = {0.5f, 0.5f};
-    for (int i = 0; i < 250; ++i) player.push_samples(frame, 1);
-    EXPECT_EQ(player.overruns(), 250u);
-    EXPECT_EQ(player.ring_fill_samples(), WasapiAudioPlayer::k_ring_samples);
-    const auto lines = log.matching("ring overrun");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "WasapiPlayer: ring overrun — dropped oldest samples (total=1)");
-    EXPECT_EQ(lines[2], "WasapiPlayer: ring overrun — dropped oldest samples (total=200)");
-    // A push larger than the ring keeps only its newest ring-full.
-    const std::vector<float> huge(WasapiAudioPlayer::k_ring_samples * 3, 0.125f);
-    player.push_samples(huge.data(), huge.size() / 2);
-    EXPECT_EQ(player.ring_fill_samples(), WasapiAudioPlayer::k_ring_samples);
+    test::check_overruns_keep_the_newest_audio_and_log_sparsely<WasapiAudioPlayer>("WasapiPlayer");
 }
 
 TEST(WasapiAudioPlayer, PlaysAToneForASecondOnTheDefaultDevice) {
@@ -109,9 +39,11 @@ TEST(WasapiAudioPlayer, PlaysAToneForASecondOnTheDefaultDevice) {
     // The network side delivers 10 ms packets; the device pulls at its own pace.
     constexpr size_t k_chunk = 480;
     uint64_t pushed = 0;
+    double phase = 0.0;
+    std::vector<float> samples(k_chunk * 2);
     const auto begin = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i) {
-        const auto samples = tone_chunk(pushed, k_chunk);
+        test::generate_tone(samples, 2, 440.0, k_player_rate, 0.25, phase);
         player.push_samples(samples.data(), k_chunk);
         pushed += k_chunk;
         std::this_thread::sleep_until(begin + std::chrono::milliseconds(10 * (i + 1)));
@@ -125,7 +57,7 @@ TEST(WasapiAudioPlayer, PlaysAToneForASecondOnTheDefaultDevice) {
                 player.overruns());
     // More than the ring could ever hold went to the device: it really played.
     EXPECT_GT(consumed, WasapiAudioPlayer::k_ring_samples / 2);
-    EXPECT_EQ(log.count("WasapiPlayer: stopped (underruns=" + std::to_string(underruns) + ")"), 1u);
+    EXPECT_EQ(log.count_containing("WasapiPlayer: stopped (underruns=" + std::to_string(underruns) + ")"), 1u);
 }
 
 }  // namespace

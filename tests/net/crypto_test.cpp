@@ -8,20 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "log_capture.h"
 #include "net/decryption.h"
 #include "net/input_crypto.h"
 #include "net/media_encryption.h"
 #include "net/media_header.h"
+#include "tests/support/log_capture.h"
+#include "video_stream.h"
 
 namespace nb {
 namespace {
-
-std::vector<uint8_t> test_key(uint8_t seed) {
-    std::vector<uint8_t> key(32);
-    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(seed + i * 7);
-    return key;
-}
 
 // Seals with libsodium directly, building nonce and associated data by hand
 // from the wire bytes, so a mistake shared by our sealer and opener shows.
@@ -65,51 +60,53 @@ TEST(MediaHeader, ParsesAndWritesTheWireLayout) {
     EXPECT_EQ(nonce, expected);
 }
 
-// Opens the datagram's ciphertext (by default all of it) into `out[0, capacity)`.
-bool open(Decryption& decryption, const std::vector<uint8_t>& datagram, uint8_t* out, size_t capacity, size_t& length,
-          size_t ct_len = SIZE_MAX) {
-    return decryption.decrypt(datagram.data(), datagram.data() + 22,
-                              ct_len == SIZE_MAX ? datagram.size() - 22 : ct_len, out, capacity, length);
-}
+// A keyed decryption, the lines it logs and room for the largest message.
+class DecryptionTest : public ::testing::Test {
+protected:
+    DecryptionTest() { EXPECT_TRUE(decryption_.set_key(key_)); }
 
-TEST(Decryption, OpensWhatAnIndependentSealerProduced) {
-    test::LogCapture logs;
-    const auto key = test_key(9);
+    // Opens the datagram's ciphertext (by default all of it) into `out_[0, capacity)`.
+    bool open(Decryption& decryption, const std::vector<uint8_t>& datagram, size_t capacity = 1162,
+              size_t ct_len = SIZE_MAX) {
+        return decryption.decrypt(datagram.data(), datagram.data() + 22,
+                                  ct_len == SIZE_MAX ? datagram.size() - 22 : ct_len, out_.data(), capacity, length_);
+    }
+    bool open(const std::vector<uint8_t>& datagram, size_t capacity = 1162) {
+        return open(decryption_, datagram, capacity);
+    }
+
+    test::LogCapture logs_;
+    const std::vector<uint8_t> key_ = test::video_key();
+    Decryption decryption_;
+    std::vector<uint8_t> out_ = std::vector<uint8_t>(1162);
+    size_t length_ = 12345;
+};
+
+TEST_F(DecryptionTest, OpensWhatAnIndependentSealerProduced) {
     std::vector<uint8_t> plaintext(1162);
     for (size_t i = 0; i < plaintext.size(); ++i) plaintext[i] = static_cast<uint8_t>(i * 31);
-    const auto datagram = seal_by_hand(key, sample_header_bytes(), plaintext);
-
-    Decryption decryption;
-    ASSERT_TRUE(decryption.set_key(key));
-    std::vector<uint8_t> out(1162);
-    size_t out_length = 99;
-    ASSERT_TRUE(open(decryption, datagram, out.data(), out.size(), out_length));
-    EXPECT_EQ(out_length, 1162u);
-    EXPECT_EQ(out, plaintext);
+    const auto datagram = seal_by_hand(key_, sample_header_bytes(), plaintext);
+    ASSERT_TRUE(open(datagram));
+    EXPECT_EQ(length_, 1162u);
+    EXPECT_EQ(out_, plaintext);
 
     MediaEncryption sealer;
-    ASSERT_TRUE(sealer.set_key(key));
+    ASSERT_TRUE(sealer.set_key(key_));
     EXPECT_EQ(sealer.seal(*MediaHeader::parse(sample_header_bytes()), plaintext), datagram);
 }
 
 // A tampered header byte or a wrong key fails; the first three failures are
 // dumped in full, numbered, nonce and header in hex.
-TEST(Decryption, EveryHeaderByteIsAuthenticatedAndFailuresAreDumped) {
-    test::LogCapture logs;
-    const auto key = test_key(1);
-    const auto datagram = seal_by_hand(key, sample_header_bytes(), std::vector<uint8_t>(100, 0x5a));
-    Decryption decryption;
-    ASSERT_TRUE(decryption.set_key(key));
-    std::vector<uint8_t> out(100);
+TEST_F(DecryptionTest, EveryHeaderByteIsAuthenticatedAndFailuresAreDumped) {
+    const auto datagram = seal_by_hand(key_, sample_header_bytes(), std::vector<uint8_t>(100, 0x5a));
     for (size_t i = 0; i < 22; ++i) {
         auto tampered = datagram;
         tampered[i] ^= 0x40;
-        size_t out_length = 12345;
-        EXPECT_FALSE(open(decryption, tampered, out.data(), out.size(), out_length)) << "header byte " << i;
-        EXPECT_EQ(out_length, 12345u) << "out length must stay untouched on failure";
+        EXPECT_FALSE(open(tampered)) << "header byte " << i;
+        EXPECT_EQ(length_, 12345u) << "out length must stay untouched on failure";
     }
-    EXPECT_EQ(decryption.auth_failures(), 22u);
-    const auto diag = logs.matching("Decryption: DIAG auth failed #");
+    EXPECT_EQ(decryption_.auth_failures(), 22u);
+    const auto diag = logs_.matching("Decryption: DIAG auth failed #");
     ASSERT_EQ(diag.size(), 3u);
     EXPECT_EQ(diag[0],
               "Decryption: DIAG auth failed #1 frame=2147483690 pkt=259/54 ct_len=116 ad_len=22 "
@@ -119,55 +116,41 @@ TEST(Decryption, EveryHeaderByteIsAuthenticatedAndFailuresAreDumped) {
     EXPECT_EQ(hex_bytes({}), "");
 
     Decryption wrong_key;
-    ASSERT_TRUE(wrong_key.set_key(test_key(3)));
-    size_t n = 0;
-    EXPECT_FALSE(open(wrong_key, datagram, out.data(), out.size(), n));
+    ASSERT_TRUE(wrong_key.set_key(std::vector<uint8_t>(32, 3)));
+    EXPECT_FALSE(open(wrong_key, datagram));
     EXPECT_EQ(wrong_key.auth_failures(), 1u);
 }
 
-TEST(Decryption, LengthAndCapacityBoundaries) {
-    test::LogCapture logs;
-    const auto key = test_key(4);
-    Decryption decryption;
-    std::vector<uint8_t> out(64);
-    size_t n = 7;
+TEST_F(DecryptionTest, KeyLengthMessageLengthAndCapacityBoundaries) {
+    const auto empty = seal_by_hand(key_, sample_header_bytes(), {});
+    Decryption unkeyed;
+    EXPECT_FALSE(open(unkeyed, empty));
+    EXPECT_EQ(logs_.count_containing("Decryption: attempted decrypt before key is set"), 1u);
 
-    const auto empty = seal_by_hand(key, sample_header_bytes(), {});
-    EXPECT_FALSE(open(decryption, empty, out.data(), out.size(), n));
-    EXPECT_EQ(logs.count("Decryption: attempted decrypt before key is set"), 1u);
-
-    ASSERT_TRUE(decryption.set_key(key));
     // A bare tag is a valid, empty message.
-    EXPECT_TRUE(open(decryption, empty, out.data(), 0, n));
-    EXPECT_EQ(n, 0u);
+    EXPECT_TRUE(open(empty, 0));
+    EXPECT_EQ(length_, 0u);
     // Shorter than a tag: refused without a tag check.
-    EXPECT_FALSE(open(decryption, empty, out.data(), out.size(), n, 15));
-    EXPECT_EQ(logs.count("Decryption: ciphertext too short (15 bytes)"), 1u);
+    EXPECT_FALSE(open(decryption_, empty, 64, 15));
+    EXPECT_EQ(logs_.count_containing("Decryption: ciphertext too short (15 bytes)"), 1u);
 
-    const auto forty = seal_by_hand(key, sample_header_bytes(), std::vector<uint8_t>(40, 1));
-    EXPECT_TRUE(open(decryption, forty, out.data(), 40, n));
-    EXPECT_EQ(n, 40u);
-    EXPECT_FALSE(open(decryption, forty, out.data(), 39, n));
-    EXPECT_EQ(logs.count("Decryption: ciphertext 56B exceeds output capacity 39B — dropped"), 1u);
-    EXPECT_EQ(decryption.auth_failures(), 0u);
-}
+    const auto forty = seal_by_hand(key_, sample_header_bytes(), std::vector<uint8_t>(40, 1));
+    EXPECT_TRUE(open(forty, 40));
+    EXPECT_EQ(length_, 40u);
+    EXPECT_FALSE(open(forty, 39));
+    EXPECT_EQ(logs_.count_containing("Decryption: ciphertext 56B exceeds output capacity 39B — dropped"), 1u);
+    EXPECT_EQ(decryption_.auth_failures(), 0u);
 
-TEST(Decryption, KeyLengthRules) {
-    test::LogCapture logs;
-    Decryption decryption;
     for (size_t bad : {31, 33}) {
-        EXPECT_FALSE(decryption.set_key(std::vector<uint8_t>(bad, 1)));
-        EXPECT_EQ(logs.count("Decryption: invalid key length " + std::to_string(bad) + " (expected 32)"), 1u);
+        EXPECT_FALSE(unkeyed.set_key(std::vector<uint8_t>(bad, 1)));
+        EXPECT_EQ(logs_.count_containing("Decryption: invalid key length " + std::to_string(bad) + " (expected 32)"),
+                  1u);
     }
-    EXPECT_FALSE(decryption.key_set());
+    EXPECT_FALSE(unkeyed.key_set());
 
     // A refused key keeps the one installed before.
-    const auto key = test_key(5);
-    ASSERT_TRUE(decryption.set_key(key));
-    EXPECT_FALSE(decryption.set_key(std::vector<uint8_t>(0)));
-    std::vector<uint8_t> out(8);
-    size_t n = 0;
-    EXPECT_TRUE(open(decryption, seal_by_hand(key, sample_header_bytes(), out), out.data(), 8, n));
+    EXPECT_FALSE(decryption_.set_key(std::vector<uint8_t>(0)));
+    EXPECT_TRUE(open(seal_by_hand(key_, sample_header_bytes(), std::vector<uint8_t>(8)), 8));
 }
 
 TEST(InputCrypto, DatagramLayoutByteByByte) {

@@ -8,19 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 #include "net/depacketizer.h"
 #include "video_stream.h"
 
 namespace nb::test {
-
-struct Frame {
-    uint32_t id;
-    std::vector<uint8_t> bytes;
-    bool key;
-    int64_t first_packet_us;
-    int64_t last_packet_us;
-};
 
 struct CountingStats : IPacketStats {
     void on_video_packet(uint32_t frame_id, uint16_t packet_count) override {
@@ -37,8 +29,7 @@ protected:
         decryption_.set_key(video_key());
         depacketizer_.set_frame_callback([this](CompletedFrame&& done) {
             std::lock_guard lock(mutex_);
-            frames_.push_back({done.frame_id, std::move(done.access_unit), done.key, done.first_packet_us,
-                               done.last_packet_us});
+            frames_.push_back(std::move(done));
         });
         depacketizer_.set_stats(&stats_);
     }
@@ -51,7 +42,7 @@ protected:
     }
     std::vector<uint32_t> delivered_ids() {
         std::vector<uint32_t> ids;
-        for (const auto& f : frames_) ids.push_back(f.id);
+        for (const auto& f : frames_) ids.push_back(f.frame_id);
         return ids;
     }
 
@@ -62,7 +53,7 @@ protected:
     VideoStream stream_;
     CountingStats stats_;
     std::mutex mutex_;
-    std::vector<Frame> frames_;
+    std::vector<CompletedFrame> frames_;
     asio::ip::udp::endpoint from_{asio::ip::make_address_v4("127.0.0.1"), 47998};
 };
 

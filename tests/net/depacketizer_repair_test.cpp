@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -11,6 +10,7 @@
 
 #include "depacketizer_fixture.h"
 #include "fec/wirehair.h"
+#include "tests/fec/fec_fixtures.h"
 
 namespace nb {
 namespace {
@@ -21,13 +21,13 @@ std::vector<uint8_t> repair_block(const std::vector<uint8_t>& au, uint8_t fec_in
     const size_t n = (au.size() + k_video_block_bytes - 1) / k_video_block_bytes;
     std::vector<uint8_t> message(au);
     message.resize(n * k_video_block_bytes, 0);
-    WirehairCodec encoder = wirehair_encoder_create(nullptr, message.data(), message.size(), k_video_block_bytes);
+    const auto encoder = fec::testing::make_encoder(message, k_video_block_bytes);
     EXPECT_NE(encoder, nullptr);
     std::vector<uint8_t> block(k_video_block_bytes);
     uint32_t written = 0;
-    EXPECT_EQ(wirehair_encode(encoder, static_cast<unsigned>(n + fec_index), block.data(), k_video_block_bytes, &written),
+    EXPECT_EQ(wirehair_encode(encoder.get(), static_cast<unsigned>(n + fec_index), block.data(), k_video_block_bytes,
+                              &written),
               Wirehair_Success);
-    wirehair_free(encoder);
     return block;
 }
 
@@ -52,7 +52,7 @@ protected:
     }
 };
 
-TEST_F(RepairTest, RestoresTwoLostPacketsIncludingAnUnseenLastOne) {
+TEST_F(RepairTest, RestoresLostPacketsOnlyFromRepairBlocksWithNewInformation) {
     // 4 packets, the last one 500 bytes; packets 1 and 3 are lost.
     const auto au = test::access_unit(40, 3 * 1162 + 500);
     const auto data = stream_.frame(40, au);
@@ -60,17 +60,29 @@ TEST_F(RepairTest, RestoresTwoLostPacketsIncludingAnUnseenLastOne) {
     feed(data[2]);
     feed(fec_packet(40, 4, au, 0));
     EXPECT_TRUE(frames_.empty());  // 2 missing, 1 repair packet: no attempt yet
-    EXPECT_EQ(logs_.count("Depacketizer: FEC repair"), 0u);
+    EXPECT_EQ(logs_.count_containing("Depacketizer: FEC repair"), 0u);
     feed(fec_packet(40, 4, au, 1));
     ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(logs_.count("Depacketizer: FEC repair succeeded for frame 40 (2 recovered)"), 1u);
+    EXPECT_EQ(logs_.count_containing("Depacketizer: FEC repair succeeded for frame 40 (2 recovered)"), 1u);
 
     // The last packet's size was never seen: it comes back as a full block,
     // its zero padding included.
     auto expected = au;
     expected.resize(4 * 1162, 0);
-    EXPECT_EQ(frames_[0].bytes, expected);
+    EXPECT_EQ(frames_[0].access_unit, expected);
     EXPECT_EQ(depacketizer_.pending_bytes(), 0u);
+
+    // With two data packets repair block 8 copies packet 0, so it cannot
+    // rebuild packet 1; block 3 (a copy of packet 1) then completes the frame.
+    const auto au50 = test::access_unit(50, 2 * 1162);
+    ASSERT_EQ(repair_block(au50, 8), std::vector<uint8_t>(au50.begin(), au50.begin() + 1162));
+    feed(stream_.frame(50, au50)[0]);
+    feed(fec_packet(50, 2, au50, 8));
+    EXPECT_EQ(frames_.size(), 1u);
+    EXPECT_EQ(logs_.count_containing("Depacketizer: FEC repair failed for frame 50 (1 missing, 1 fec)"), 1u);
+    feed(fec_packet(50, 2, au50, 3));
+    ASSERT_EQ(frames_.size(), 2u);
+    EXPECT_EQ(frames_[1].access_unit, au50);
 }
 
 TEST_F(RepairTest, RestoresASingleLossAtEveryIndex) {
@@ -87,33 +99,17 @@ TEST_F(RepairTest, RestoresASingleLossAtEveryIndex) {
                 if (i < n && i != lost) feed(data[i]);
             }
             ASSERT_EQ(frames_.size(), 1u) << "n=" << n << " lost=" << lost;
-            EXPECT_EQ(frames_[0].id, frame_id);
-            EXPECT_EQ(frames_[0].bytes, au) << "n=" << n << " lost=" << lost;
+            EXPECT_EQ(frames_[0].frame_id, frame_id);
+            EXPECT_EQ(frames_[0].access_unit, au) << "n=" << n << " lost=" << lost;
             frames_.clear();
         }
     }
 }
 
-// With two data packets repair block 8 copies packet 0, so it cannot rebuild
-// packet 1; block 3 (a copy of packet 1) then completes the frame.
-TEST_F(RepairTest, RepairBlockWithoutNewInformationDoesNotComplete) {
-    const auto au = test::access_unit(50, 2 * 1162);
-    ASSERT_EQ(repair_block(au, 8), std::vector<uint8_t>(au.begin(), au.begin() + 1162));
-    const auto data = stream_.frame(50, au);
-    feed(data[0]);
-    feed(fec_packet(50, 2, au, 8));
-    EXPECT_TRUE(frames_.empty());
-    EXPECT_EQ(logs_.count("Depacketizer: FEC repair failed for frame 50 (1 missing, 1 fec)"), 1u);
-    feed(fec_packet(50, 2, au, 3));
-    ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].bytes, au);
-}
-
 // --- The reference library's own blocks ------------------------------------
 
 struct VectorScenario {
-    uint32_t n = 0;
-    uint32_t seed = 0;
+    uint32_t n = 0, seed = 0;
     std::vector<uint32_t> lost;
     std::map<uint32_t, std::vector<uint8_t>> repair;  // block id -> bytes
 };
@@ -127,8 +123,7 @@ uint32_t read_u32(std::ifstream& in) {
 // The first kind-4 scenario (losses that need more repair blocks than
 // there are losses) with at most `max_n` blocks of 1162 bytes.
 std::optional<VectorScenario> find_rank_short_scenario(uint32_t max_n) {
-    const char* dir = std::getenv("NB_FEC_VECTORS_DIR");
-    std::ifstream in(std::string(dir ? dir : NB_FEC_VECTORS_DIR) + "/wirehair-b1162.bin", std::ios::binary);
+    std::ifstream in(fec::testing::vector_dir() + "/wirehair-b1162.bin", std::ios::binary);
     if (!in) return std::nullopt;
     char magic[8];
     in.read(magic, 8);
@@ -165,7 +160,7 @@ TEST_F(RepairTest, RankShortFrameStaysPendingUntilDecodable) {
     const auto scenario = find_rank_short_scenario(64);
     if (!scenario) GTEST_SKIP() << "compatibility vectors not found";
     const uint32_t n = scenario->n;
-    const auto message = test::xorshift_bytes(scenario->seed, n * size_t{1162});
+    const auto message = fec::testing::make_message(scenario->seed, n * size_t{1162});
     const uint32_t frame_id = 77;
     const auto data = stream_.frame(frame_id, message, true);
     for (uint32_t i = 0; i < n; ++i) {
@@ -178,12 +173,12 @@ TEST_F(RepairTest, RankShortFrameStaysPendingUntilDecodable) {
     const uint32_t k = static_cast<uint32_t>(scenario->lost.size());
     for (uint32_t r = 0; r < k; ++r) feed_repair(r);
     EXPECT_TRUE(frames_.empty()) << "n=" << n << " losses=" << k;
-    EXPECT_GE(logs_.count("Depacketizer: FEC repair failed for frame 77"), 1u);
+    EXPECT_GE(logs_.count_containing("Depacketizer: FEC repair failed for frame 77"), 1u);
     EXPECT_EQ(depacketizer_.pending_frames(), 1u);
 
     for (uint32_t r = k; r < k + 6 && frames_.empty(); ++r) feed_repair(r);
     ASSERT_EQ(frames_.size(), 1u);
-    EXPECT_EQ(frames_[0].bytes, message);
+    EXPECT_EQ(frames_[0].access_unit, message);
 }
 
 }  // namespace

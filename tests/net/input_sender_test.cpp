@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "log_capture.h"
+#include "tests/support/log_capture.h"
 #include "loopback_peer.h"
 #include "net/input_crypto.h"
 #include "net/input_sender.h"
@@ -65,46 +65,40 @@ TEST_F(InputSenderTest, SendsEachRecordEncryptedAndRepeatsButtonsWheelAndKeys) {
         EXPECT_EQ(opened[2 * i - 1], batch[i]);
         EXPECT_EQ(datagrams[2 * i - 1], datagrams[2 * i]) << "repeats are byte-identical";
     }
-    EXPECT_EQ(logs_.count("InputSender: connected to 127.0.0.1:" + std::to_string(agent_.port()) +
+    EXPECT_EQ(logs_.count_containing("InputSender: connected to 127.0.0.1:" + std::to_string(agent_.port()) +
                           " (DSCP=CS7)"),
               1u);
-}
-
-TEST_F(InputSenderTest, UnresolvableHostFailsTheConnect) {
-    EXPECT_FALSE(sender_.connect(""));
-    EXPECT_FALSE(sender_.running());
-    EXPECT_EQ(logs_.count("InputSender: resolve :" + std::to_string(agent_.port()) + " failed: "),
-              1u);
-    ASSERT_TRUE(sender_.set_key(key_));
-    sender_.send_events(std::vector<InputEvent>{InputEvent::mouse_wheel(120)});
-    EXPECT_EQ(sender_.packets_sent(), 0u);
 }
 
 // Refused keys leave none installed: every event is dropped, with one line.
 TEST_F(InputSenderTest, KeyRulesAndDroppingWithoutAKey) {
     EXPECT_FALSE(sender_.set_key({}));
-    EXPECT_EQ(logs_.count("Launcher: input key is EMPTY — input events will be dropped"), 1u);
+    EXPECT_EQ(logs_.count_containing("Launcher: input key is EMPTY — input events will be dropped"), 1u);
     EXPECT_FALSE(sender_.set_key(std::vector<uint8_t>(31, 1)));
-    EXPECT_EQ(logs_.count("InputSender: invalid key length 31"), 1u);
+    EXPECT_EQ(logs_.count_containing("InputSender: invalid key length 31"), 1u);
 
     ASSERT_TRUE(sender_.connect("127.0.0.1"));
     std::vector<InputEvent> batch(10, stamped(InputEvent::mouse_buttons(1), 9));
     sender_.send_events(batch);
     sender_.send_events(batch);
     EXPECT_EQ(sender_.packets_sent(), 0u);
-    EXPECT_EQ(logs_.count("InputSender: encryption key not set — dropping input events"), 1u);
+    EXPECT_EQ(logs_.count_containing("InputSender: encryption key not set — dropping input events"), 1u);
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(agent_.drain().empty());
 
     EXPECT_TRUE(sender_.set_key(key_));
-    EXPECT_EQ(logs_.count("InputSender: encryption key set"), 1u);
+    EXPECT_EQ(logs_.count_containing("InputSender: encryption key set"), 1u);
 }
 
-TEST_F(InputSenderTest, NothingIsSentBeforeConnectOrAfterStop) {
+TEST_F(InputSenderTest, NothingIsSentBeforeConnectAfterAFailedOneOrAfterStop) {
     ASSERT_TRUE(sender_.set_key(key_));
     const std::vector<InputEvent> batch{stamped(InputEvent::key(true, 0x20, 0x39, 0), 1)};
     sender_.send_events(batch);
     sender_.send_event(batch[0]);
+    EXPECT_FALSE(sender_.connect(""));
+    EXPECT_FALSE(sender_.running());
+    EXPECT_EQ(logs_.count_containing("InputSender: resolve :" + std::to_string(agent_.port()) + " failed: "), 1u);
+    sender_.send_events(batch);
     EXPECT_EQ(sender_.packets_sent(), 0u);
 
     ASSERT_TRUE(sender_.connect("127.0.0.1"));
@@ -115,12 +109,12 @@ TEST_F(InputSenderTest, NothingIsSentBeforeConnectOrAfterStop) {
     sender_.stop();
     sender_.stop();
     EXPECT_EQ(logs_.matching("InputSender: stopped"), std::vector<std::string>{"InputSender: stopped (1 packets sent)"});
-    const size_t lines_before = logs_.lines().size();
+    const size_t lines_before = logs_.texts().size();
     sender_.send_events(batch);
     io_.run();  // the posted close
     sender_.send_events(batch);
     EXPECT_EQ(sender_.packets_sent(), 1u);
-    EXPECT_EQ(logs_.lines().size(), lines_before);
+    EXPECT_EQ(logs_.texts().size(), lines_before);
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(agent_.drain().empty());
 }

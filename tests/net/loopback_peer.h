@@ -1,25 +1,14 @@
-// A plain loopback UDP socket playing the agent, and polling with a deadline.
+// A plain loopback UDP socket playing the agent.
 #pragma once
 
 #include <asio.hpp>
 
 #include <array>
-#include <chrono>
-#include <functional>
-#include <thread>
 #include <vector>
 
-namespace nb::test {
+#include "tests/support/eventually.h"
 
-// Polls until `done`; the deadline only keeps a broken build from hanging.
-inline bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+namespace nb::test {
 
 class Peer {
 public:
@@ -44,7 +33,7 @@ public:
     // Everything that arrives until at least `n` datagrams have come.
     std::vector<std::vector<uint8_t>> collect(size_t n) {
         std::vector<std::vector<uint8_t>> out;
-        wait_for([&] {
+        eventually([&] {
             for (auto& d : drain()) out.push_back(std::move(d));
             return out.size() >= n;
         });

@@ -7,6 +7,7 @@
 
 #include "net/media_encryption.h"
 #include "net/pending_frame.h"
+#include "tests/fec/fec_fixtures.h"
 
 namespace nb::test {
 
@@ -16,21 +17,9 @@ inline std::vector<uint8_t> video_key() {
     return key;
 }
 
-// xorshift32 bytes from `seed`, as the compatibility vectors' messages are made.
-inline std::vector<uint8_t> xorshift_bytes(uint32_t seed, size_t bytes) {
-    std::vector<uint8_t> out(bytes);
-    for (auto& b : out) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        b = static_cast<uint8_t>(seed);
-    }
-    return out;
-}
-
 // Distinct, frame-dependent bytes so a mix-up between frames shows.
 inline std::vector<uint8_t> access_unit(uint32_t frame_id, size_t bytes) {
-    return xorshift_bytes(frame_id * 2654435761u + 1, bytes);
+    return fec::testing::make_message(frame_id * 2654435761u + 1, bytes);
 }
 
 class VideoStream {

@@ -2,6 +2,7 @@
 // giving it up at any step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -17,104 +18,106 @@ namespace {
 using test::FakeTcpPeer;
 
 TEST(Handshake, SendsSortedCompactAuthAndStoresKeys) {
-    test::LogCapture log;
-    FakeTcpPeer agent(test::answer_with(test::ready_reply()));
-    auto rig = std::make_unique<test::ChannelRig>();
-    ASSERT_TRUE(rig->handshake(agent.port()));
-
-    EXPECT_EQ(rig->keys.video, std::vector<uint8_t>(32, 1));
-    EXPECT_EQ(rig->keys.audio, std::vector<uint8_t>(32, 2));
-    EXPECT_EQ(rig->keys.input, std::vector<uint8_t>(32, 3));
-    EXPECT_TRUE(log.contains("Launcher: local UDP IP = 127.0.0.1 (will be sent to agent)"));
-    EXPECT_TRUE(log.contains("Launcher: TCP handshake complete, session ready (keys: video=32, audio=32, input=32)"));
-    rig.reset();
-    EXPECT_EQ(agent.received(),
-              R"({"bitrate":30000,"codec":0,"fps":60,"height":1080,"token":"t","type":"auth","udp_ip":"127.0.0.1","width":1920})"
-              "\n");
+    const ConnectionParams custom{.host = "127.0.0.1", .token = "a\"b\\c", .codec = VideoCodec::HEVC, .fps = 120,
+                                  .bitrate = 8000, .width = 1280, .height = 720};
+    const std::pair<ConnectionParams, std::string> cases[] = {
+        {test::params_for(0),
+         R"({"bitrate":30000,"codec":0,"fps":60,"height":1080,"token":"t","type":"auth","udp_ip":"127.0.0.1","width":1920})"},
+        {custom,
+         R"({"bitrate":8000,"codec":1,"fps":120,"height":720,"token":"a\"b\\c","type":"auth","udp_ip":"127.0.0.1","width":1280})"}};
+    for (auto [params, auth] : cases) {
+        SCOPED_TRACE(auth);
+        test::LogCapture log;
+        FakeTcpPeer agent(test::answer_with(test::ready_reply()));
+        auto rig = std::make_unique<test::ChannelRig>();
+        params.port = agent.port();
+        ASSERT_TRUE(rig->handshake(params));
+        EXPECT_EQ(rig->keys.video, std::vector<uint8_t>(32, 1));
+        EXPECT_EQ(rig->keys.audio, std::vector<uint8_t>(32, 2));
+        EXPECT_EQ(rig->keys.input, std::vector<uint8_t>(32, 3));
+        EXPECT_TRUE(log.contains("Launcher: local UDP IP = 127.0.0.1 (will be sent to agent)"));
+        rig.reset();
+        EXPECT_EQ(agent.received(), auth + "\n");
+    }
 }
 
-TEST(Handshake, AuthCarriesRequestedSettingsAndEscapedToken) {
-    FakeTcpPeer agent(test::answer_with(test::ready_reply()));
-    auto rig = std::make_unique<test::ChannelRig>();
-    ConnectionParams params = test::params_for(agent.port(), "a\"b\\c");
-    params.codec = VideoCodec::HEVC;
-    params.fps = 120;
-    params.bitrate = 8000;
-    params.width = 1280;
-    params.height = 720;
-    ASSERT_TRUE(rig->handshake(params));
-    rig.reset();
-    EXPECT_EQ(agent.received(),
-              R"({"bitrate":8000,"codec":1,"fps":120,"height":720,"token":"a\"b\\c","type":"auth","udp_ip":"127.0.0.1","width":1280})"
-              "\n");
-}
-
-struct RejectionCase {
-    const char* reply;
+// How the handshake ends for each way the agent may answer, and the line
+// (and advice) that says why. Whatever the agent sent, no log line or
+// advice carries its raw control bytes or all of a huge reply.
+struct ReplyCase {
+    const char* name;
+    FakeTcpPeer::Script agent;
+    bool accepted;
     const char* expected_line;
+    const char* advice = "";
 };
 
-class HandshakeRejection : public ::testing::TestWithParam<RejectionCase> {};
+class HandshakeReply : public ::testing::TestWithParam<ReplyCase> {};
 
-TEST_P(HandshakeRejection, FailsWithTheLoggedCause) {
+TEST_P(HandshakeReply, EndsWithTheLoggedCause) {
     test::LogCapture log;
-    FakeTcpPeer agent(test::answer_with(GetParam().reply));
+    FakeTcpPeer agent(GetParam().agent);
     test::ChannelRig rig;
-    EXPECT_FALSE(rig.handshake(agent.port()));
-    EXPECT_TRUE(log.contains_substring(GetParam().expected_line)) << GetParam().reply;
+    EXPECT_EQ(rig.handshake(agent.port()), GetParam().accepted);
+    EXPECT_TRUE(log.contains_substring(GetParam().expected_line));
+    const std::string advice = rig.channel.failure_advice();
+    EXPECT_NE(advice.find(GetParam().advice), std::string::npos) << advice;
+    auto texts = log.texts();
+    texts.push_back(advice);
+    for (const auto& text : texts) {
+        EXPECT_EQ(text.find_first_of("\x1b\x07\r\n"), std::string::npos) << text;
+        EXPECT_LT(text.size(), 1024u) << text;
+    }
+}
+
+ReplyCase refusal(const char* name, const std::string& reply, const char* expected_line, const char* advice = "") {
+    return {name, test::answer_with(reply), false, expected_line, advice};
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Replies, HandshakeRejection,
+    Replies, HandshakeReply,
     ::testing::Values(
-        RejectionCase{"{\"type\":\"error\",\"error\":\"bad token\"}\n", "Launcher: handshake rejected: bad token"},
-        RejectionCase{"{\"type\":\"error\"}\n", "Launcher: handshake rejected: unknown"},
+        refusal("Refused", "{\"type\":\"error\",\"error\":\"bad token\"}\n", "Launcher: handshake rejected: bad token"),
+        refusal("RefusedWithoutCause", "{\"type\":\"error\"}\n", "Launcher: handshake rejected: unknown"),
         // A forged log line and a screen-clearing escape arrive escaped.
-        RejectionCase{"{\"type\":\"error\",\"error\":\"\\u001b[2J\\n[info] Launcher: ok\"}\n",
-                      "Launcher: handshake rejected: \\x1b[2J\\n[info] Launcher: ok"},
-        RejectionCase{"{\"error\":\"no type\"}\n", "Launcher: handshake rejected: no type"},
-        RejectionCase{"not json at all\n", "Launcher: TCP handshake exception: "},
-        RejectionCase{"[1,2,3]\n", "Launcher: TCP handshake exception: handshake reply is not a JSON object"},
-        RejectionCase{"{\"type\":\"session_ready\",\"video_key\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}\n",
-                      "Launcher: invalid video key size 16"},
-        RejectionCase{"{\"type\":\"session_ready\"}\n", "Launcher: invalid video key size 0"}));
-
-TEST(Handshake, RefusalReachesNeitherLogNorAdviceRaw) {
-    test::LogCapture log;
-    FakeTcpPeer agent(test::answer_with("{\"type\":\"error\",\"error\":\"\\u001b]0;owned\\u0007\\r\\n" +
-                                        std::string(5000, 'x') + "\"}\n"));
-    test::ChannelRig rig;
-    EXPECT_FALSE(rig.handshake(agent.port()));
-    const auto raw_control = [](const std::string& text) {
-        return text.find_first_of("\x1b\x07\r\n") != std::string::npos;
-    };
-    for (const auto& line : log.texts()) {
-        EXPECT_FALSE(raw_control(line)) << line;
-        EXPECT_LT(line.size(), 1024u) << line;
-    }
-    EXPECT_TRUE(log.contains_substring("Launcher: handshake rejected: \\x1b]0;owned\\x07\\r\\nxxx"));
-    EXPECT_FALSE(raw_control(rig.channel.failure_advice()));
-    EXPECT_NE(rig.channel.failure_advice().find("The PC refused the session (\\x1b]0;owned"), std::string::npos);
-}
-
-TEST(Handshake, MissingAudioAndInputKeysOnlyWarn) {
-    test::LogCapture log;
-    const std::string reply = R"({"type":"session_ready","video_key":")" + test::key_text(32, 9) + "\"}\n";
-    FakeTcpPeer agent(test::answer_with(reply));
-    test::ChannelRig rig;
-    EXPECT_TRUE(rig.handshake(agent.port()));
-    EXPECT_TRUE(log.contains_at(spdlog::level::warn, "Launcher: invalid audio key size 0 (expected 32)"));
-    EXPECT_TRUE(log.contains("Launcher: TCP handshake complete, session ready (keys: video=32, audio=0, input=0)"));
-}
+        refusal("RefusalWithEscapes", "{\"type\":\"error\",\"error\":\"\\u001b[2J\\n[info] Launcher: ok\"}\n",
+                "Launcher: handshake rejected: \\x1b[2J\\n[info] Launcher: ok"),
+        refusal("RefusalWithControlBytes",
+                "{\"type\":\"error\",\"error\":\"\\u001b]0;owned\\u0007\\r\\n" + std::string(5000, 'x') + "\"}\n",
+                "Launcher: handshake rejected: \\x1b]0;owned\\x07\\r\\nxxx", "The PC refused the session (\\x1b]0;owned"),
+        refusal("NoType", "{\"error\":\"no type\"}\n", "Launcher: handshake rejected: no type"),
+        refusal("NotJson", "not json at all\n", "Launcher: TCP handshake exception: "),
+        refusal("NotAnObject", "[1,2,3]\n",
+                "Launcher: TCP handshake exception: handshake reply is not a JSON object"),
+        refusal("ShortVideoKey", "{\"type\":\"session_ready\",\"video_key\":\"AAAAAAAAAAAAAAAAAAAAAA==\"}\n",
+                "Launcher: invalid video key size 16"),
+        refusal("NoKeys", "{\"type\":\"session_ready\"}\n", "Launcher: invalid video key size 0"),
+        ReplyCase{"Silent", [](FakeTcpPeer& peer, int fd) { peer.drain(fd); }, false,
+                  "Launcher: handshake read timed out ("},
+        // Refused without buffering the whole line.
+        ReplyCase{"OverlongLine",
+                  [](FakeTcpPeer& peer, int fd) {
+                      peer.read_line(fd);
+                      FakeTcpPeer::send_all(fd, std::string(200 * 1024, 'x'));
+                      peer.hold(fd);
+                  },
+                  false, "Launcher: handshake read failed (line too long)"},
+        ReplyCase{"ClosedBeforeReply", [](FakeTcpPeer& peer, int fd) { peer.read_line(fd); }, false,
+                  "Launcher: handshake read failed ("},
+        ReplyCase{"OnlyTheFirstLineCounts", test::answer_with(test::ready_reply() + "{\"type\":\"pong\"}\n"), true,
+                  "Launcher: TCP handshake complete, session ready (keys: video=32, audio=32, input=32)"},
+        // Without audio and input keys the session still runs.
+        ReplyCase{"VideoKeyOnly",
+                  test::answer_with(R"({"type":"session_ready","video_key":")" + test::key_text(32, 9) + "\"}\n"),
+                  true, "Launcher: TCP handshake complete, session ready (keys: video=32, audio=0, input=0)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Handshake, KeysOutsideStandardBase64DecodeToNothing) {
     test::LogCapture log;
-    std::string broken = test::key_text(32, 0xfb);  // 0xfb bytes give '+' and '/' in standard base64
+    const std::string broken = test::key_text(32, 0xfb);  // 0xfb bytes give '+' and '/' in standard base64
     std::string url_safe = broken;
-    for (char& c : url_safe) {
-        if (c == '+') c = '-';
-        if (c == '/') c = '_';
-    }
+    std::ranges::replace(url_safe, '+', '-');
+    std::ranges::replace(url_safe, '/', '_');
     std::string with_break = test::key_text(32, 4);
     with_break.insert(10, "\\n");
     const std::string reply = R"({"type":"session_ready","video_key":")" + broken + R"(","audio_key":")" + url_safe +
@@ -125,52 +128,10 @@ TEST(Handshake, KeysOutsideStandardBase64DecodeToNothing) {
     EXPECT_EQ(rig.keys.video, std::vector<uint8_t>(32, 0xfb));
     EXPECT_TRUE(rig.keys.audio.empty());
     EXPECT_TRUE(rig.keys.input.empty());
+    EXPECT_TRUE(log.contains_at(spdlog::level::warn, "Launcher: invalid audio key size 0 (expected 32)"));
 }
 
-TEST(Handshake, OnlyTheFirstReplyLineCounts) {
-    FakeTcpPeer agent(test::answer_with(test::ready_reply() + "{\"type\":\"pong\"}\n"));
-    test::ChannelRig rig;
-    EXPECT_TRUE(rig.handshake(agent.port()));
-}
-
-TEST(Handshake, SilentAgentTimesOut) {
-    test::LogCapture log;
-    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) { peer.drain(fd); });
-    test::ChannelRig rig;
-    EXPECT_FALSE(rig.handshake(agent.port()));
-    EXPECT_TRUE(log.contains_substring("Launcher: handshake read timed out ("));
-}
-
-TEST(Handshake, OverlongReplyLineIsRefusedWithoutUnboundedBuffering) {
-    test::LogCapture log;
-    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, std::string(200 * 1024, 'x'));
-        peer.hold(fd);
-    });
-    test::ChannelRig rig;
-    EXPECT_FALSE(rig.handshake(agent.port()));
-    EXPECT_TRUE(log.contains("Launcher: handshake read failed (line too long)"));
-}
-
-TEST(Handshake, AgentClosingBeforeReplyFailsTheRead) {
-    test::LogCapture log;
-    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) { peer.read_line(fd); });
-    test::ChannelRig rig;
-    EXPECT_FALSE(rig.handshake(agent.port()));
-    EXPECT_TRUE(log.contains_substring("Launcher: handshake read failed ("));
-}
-
-TEST(Handshake, UnreachableAgentGivesUpAfterTheAttemptCount) {
-    test::LogCapture log;
-    test::ChannelRig rig;
-    EXPECT_FALSE(rig.handshake(test::unused_loopback_port()));
-    EXPECT_EQ(log.count("Launcher: TCP connect attempt 1/3 failed: Connection refused — retrying in 20ms"), 1u);
-    EXPECT_TRUE(log.contains("Launcher: TCP connect attempt 3/3 failed: Connection refused — retrying in 20ms"));
-    EXPECT_TRUE(log.contains("Launcher: TCP handshake exception: Connection refused"));
-}
-
-TEST(Handshake, ProgressAndAdviceNameWhatToCheck) {
+TEST(Handshake, UnreachableAgentGivesUpAfterTheAttemptCountWithAdvice) {
     test::LogCapture log;
     const uint16_t port = test::unused_loopback_port();
     test::ChannelRig rig;
@@ -185,6 +146,9 @@ TEST(Handshake, ProgressAndAdviceNameWhatToCheck) {
         "No connection to " + address + ". Check the host and port, and that the agent is running on that PC.";
     EXPECT_EQ(rig.channel.failure_advice(), advice);
     EXPECT_TRUE(log.contains_at(spdlog::level::err, "ControlChannel: " + advice));
+    EXPECT_EQ(log.count("Launcher: TCP connect attempt 1/3 failed: Connection refused — retrying in 20ms"), 1u);
+    EXPECT_TRUE(log.contains("Launcher: TCP connect attempt 3/3 failed: Connection refused — retrying in 20ms"));
+    EXPECT_TRUE(log.contains("Launcher: TCP handshake exception: Connection refused"));
 }
 
 TEST(Handshake, UnknownHostIsAdvisedAsSuch) {
@@ -193,9 +157,7 @@ TEST(Handshake, UnknownHostIsAdvisedAsSuch) {
         error = asio::error::host_not_found;
         return asio::ip::tcp::resolver::results_type();
     });
-    ConnectionParams params = test::params_for(48001);
-    params.host = "no-such-pc";
-    EXPECT_FALSE(rig.handshake(params));
+    EXPECT_FALSE(rig.handshake({.host = "no-such-pc", .port = 48001, .token = "t"}));
     EXPECT_TRUE(log.contains_substring("Launcher: DNS resolve no-such-pc:48001 failed ("));
     EXPECT_EQ(rig.channel.failure_advice(), "Cannot find the PC 'no-such-pc'. Check the host name.");
 }

@@ -7,9 +7,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <future>
-
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -38,28 +37,28 @@ struct Recorder {
     std::vector<std::string> pongs;
     std::vector<std::string> losses;
 
-    void pong(std::string_view line) {
+    void add(std::vector<std::string>& to, std::string_view text) {
         std::lock_guard guard(lock);
-        pongs.emplace_back(line);
+        to.emplace_back(text);
     }
-    void lost(const std::string& reason) {
+    size_t count(const std::vector<std::string>& of) {
         std::lock_guard guard(lock);
-        losses.push_back(reason);
+        return of.size();
     }
-    size_t pong_count() {
-        std::lock_guard guard(lock);
-        return pongs.size();
-    }
-    size_t loss_count() {
-        std::lock_guard guard(lock);
-        return losses.size();
+    void record_losses(ControlChannel& channel) {
+        channel.set_lost_handler([this](const std::string& reason) { add(losses, reason); });
     }
 };
 
-void listen(test::ChannelRig& rig, Recorder& recorder) {
-    rig.channel.on_message("pong", [&recorder](std::string_view line) { recorder.pong(line); });
-    rig.channel.set_lost_handler([&recorder](const std::string& reason) { recorder.lost(reason); });
+// Handshakes, then hands the channel to its I/O thread with `recorder`
+// taking what it reads.
+bool serve_listening(test::ChannelRig& rig, uint16_t port, Recorder& recorder) {
+    if (!rig.handshake(port)) return false;
+    rig.channel.on_message("pong", [&recorder](std::string_view line) { recorder.add(recorder.pongs, line); });
+    recorder.record_losses(rig.channel);
     rig.channel.start_reading();
+    rig.serve();
+    return true;
 }
 
 TEST(ControlQueue, KeepsOrderAndDropsTheOldestWaitingMessageWhenFull) {
@@ -89,17 +88,15 @@ TEST(ControlQueue, KeepsOrderAndDropsTheOldestWaitingMessageWhenFull) {
 
 TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
     test::LogCapture log;
-    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply());
-        // Reset the connection so the client's next write fails at once.
+    // Reset the connection so the client's next write fails at once.
+    FakeTcpPeer agent(test::answer_with(test::ready_reply(), [](FakeTcpPeer&, int fd) {
         linger hard{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    });
+    }));
     test::ChannelRig rig;
     ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    rig.channel.set_lost_handler([&recorder](const std::string& reason) { recorder.lost(reason); });
+    recorder.record_losses(rig.channel);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     rig.serve();
 
@@ -108,20 +105,16 @@ TEST(ControlQueue, AWriteErrorEndsTheChannelOnceAndLaterSendsVanish) {
         rig.channel.send(R"({"type":"request_idr"})");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_TRUE(test::eventually([&] { return recorder.loss_count() > 0; }));
+    ASSERT_TRUE(test::eventually([&] { return recorder.count(recorder.losses) > 0; }));
     EXPECT_FALSE(rig.channel.open());
     EXPECT_TRUE(rig.channel.closed_by_error());
-    size_t errors = 0;
-    for (const auto& text : log.texts()) {
-        if (text.starts_with("Launcher: control message send error: ")) ++errors;
-    }
-    EXPECT_EQ(errors, 1u);
+    EXPECT_EQ(log.count_containing("Launcher: control message send error: "), 1u);
 
     const size_t lines_before = log.texts().size();
     rig.channel.send(R"({"type":"request_idr"})");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(log.texts().size(), lines_before);
-    EXPECT_EQ(recorder.loss_count(), 1u);
+    EXPECT_EQ(recorder.count(recorder.losses), 1u);
 }
 
 TEST(ControlQueue, SendBeforeHandshakeIsDropped) {
@@ -139,22 +132,18 @@ TEST(ControlReader, DispatchesLinesByTypeAndDropsTheRest) {
     // The pong right behind the reply arrives in the same read as the reply.
     const std::string first_pong = "{\"type\":\"pong\",\"ts\":1}\n";
     std::promise<int> connected;
-    FakeTcpPeer agent([&](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply() + first_pong);
+    FakeTcpPeer agent(test::answer_with(test::ready_reply() + first_pong, [&](FakeTcpPeer& peer, int fd) {
         connected.set_value(fd);
         peer.drain(fd);
-    });
+    }));
     test::ChannelRig rig;
-    ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    listen(rig, recorder);
-    rig.serve();
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
     const int fd = connected.get_future().get();
     FakeTcpPeer::send_all(fd, "not json\n\n[1,2]\n{\"type\":7}\n{\"type\":\"PONG\"}\n{\"type\":\"stats\"}\n");
     FakeTcpPeer::send_all(fd, std::string(70 * 1024, 'x') + "{\"type\":\"pong\"}\n");
     FakeTcpPeer::send_all(fd, "{\"ts\":2,\"type\":\"pong\"}\n");
-    ASSERT_TRUE(test::eventually([&] { return recorder.pong_count() >= 2; }));
+    ASSERT_TRUE(test::eventually([&] { return recorder.count(recorder.pongs) >= 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     std::lock_guard guard(recorder.lock);
@@ -173,9 +162,7 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
     std::string block;
     for (int i = 0; i < 1000; ++i) block += "{\"type\":\"pong\"}\n";  // 16 bytes a line
     std::promise<void> flooded;
-    FakeTcpPeer agent([&](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply());
+    FakeTcpPeer agent(test::answer_with(test::ready_reply(), [&](FakeTcpPeer& peer, int fd) {
         // Never blocks: the client stops reading while it sheds, and the
         // flood must still end on time.
         const auto end = std::chrono::steady_clock::now() + k_flood;
@@ -187,51 +174,42 @@ TEST(ControlReader, AFloodOfLinesIsShedWithOneWarningPerWindow) {
         }
         flooded.set_value();
         peer.hold(fd);
-    });
+    }));
     ControlTuning tuning = test::quick_tuning();
     tuning.max_lines_per_window = 50;
     tuning.line_window_ms = 200;
-    test::ChannelRig rig(tuning);
-    ASSERT_TRUE(rig.handshake(agent.port()));
-    Recorder recorder;
-    listen(rig, recorder);
     const auto start = std::chrono::steady_clock::now();
-    rig.serve();
+    test::ChannelRig rig(tuning);
+    Recorder recorder;
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
     flooded.get_future().wait();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto windows = (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(200) + 1;
 
     // Still connected, and only the budget of each window was handled.
     EXPECT_TRUE(rig.channel.open());
-    EXPECT_EQ(recorder.loss_count(), 0u);
-    EXPECT_GT(recorder.pong_count(), 0u);
-    EXPECT_LE(recorder.pong_count(), static_cast<size_t>(windows) * 50);
-    EXPECT_GT(sent_bytes.load() / 16, 10 * recorder.pong_count());
-    size_t warnings = 0;
-    for (const auto& line : log.texts()) {
-        if (line.starts_with("ControlChannel: the agent sends more than 50 lines in 200 ms; ")) ++warnings;
-    }
+    EXPECT_EQ(recorder.count(recorder.losses), 0u);
+    EXPECT_GT(recorder.count(recorder.pongs), 0u);
+    EXPECT_LE(recorder.count(recorder.pongs), static_cast<size_t>(windows) * 50);
+    EXPECT_GT(sent_bytes.load() / 16, 10 * recorder.count(recorder.pongs));
+    const size_t warnings = log.count_containing("ControlChannel: the agent sends more than 50 lines in 200 ms; ");
     EXPECT_GE(warnings, 2u);
     EXPECT_LE(warnings, static_cast<size_t>(windows));
 }
 
 TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {
     test::LogCapture log;
-    FakeTcpPeer agent([](FakeTcpPeer& peer, int fd) {
-        peer.read_line(fd);
-        FakeTcpPeer::send_all(fd, test::ready_reply());
+    FakeTcpPeer agent(test::answer_with(test::ready_reply(), [](FakeTcpPeer&, int) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    });  // returning closes the connection
+    }));  // returning closes the connection
     test::ChannelRig rig;
-    ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    listen(rig, recorder);
-    rig.serve();
-    ASSERT_TRUE(test::eventually([&] { return recorder.loss_count() > 0; }));
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
+    ASSERT_TRUE(test::eventually([&] { return recorder.count(recorder.losses) > 0; }));
     rig.channel.send(R"({"type":"request_idr"})");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    EXPECT_EQ(recorder.loss_count(), 1u);
+    EXPECT_EQ(recorder.count(recorder.losses), 1u);
     EXPECT_EQ(recorder.losses.front(), "the agent closed the connection");
     EXPECT_FALSE(rig.channel.open());
     EXPECT_TRUE(log.contains_at(spdlog::level::warn,
@@ -242,16 +220,14 @@ TEST(ControlReader, TheAgentHangingUpIsReportedOnceAndEndsSending) {
 TEST(ControlReader, ClosingFromOurSideIsNoLoss) {
     FakeTcpPeer agent(test::answer_with(test::ready_reply()));
     test::ChannelRig rig;
-    ASSERT_TRUE(rig.handshake(agent.port()));
     Recorder recorder;
-    listen(rig, recorder);
-    rig.serve();
+    ASSERT_TRUE(serve_listening(rig, agent.port(), recorder));
     rig.channel.send(R"({"type":"request_idr"})");
     ASSERT_TRUE(test::eventually([&] { return agent.received().find("request_idr") != std::string::npos; }));
     rig.channel.close();
     rig.channel.close();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(recorder.loss_count(), 0u);
+    EXPECT_EQ(recorder.count(recorder.losses), 0u);
     EXPECT_FALSE(rig.channel.open());
     EXPECT_FALSE(rig.channel.closed_by_error());
 }

@@ -6,55 +6,49 @@
 
 #include <asio.hpp>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "session/control_channel.h"
+#include "tests/support/eventually.h"
 #include "tests/support/fake_tcp_peer.h"
 
 namespace nb::test {
 
-inline std::string base64_of(const std::vector<uint8_t>& bytes) {
+// Standard base64 of `length` bytes of `fill`, as the agent sends keys.
+inline std::string key_text(size_t length, uint8_t fill) {
+    const std::vector<uint8_t> bytes(length, fill);
     std::string out(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
     sodium_bin2base64(out.data(), out.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
     out.resize(out.size() - 1);  // the terminating NUL
     return out;
 }
 
-inline std::string key_text(size_t length, uint8_t fill) { return base64_of(std::vector<uint8_t>(length, fill)); }
-
 inline std::string ready_reply(const std::string& extra_members = "") {
     return R"({"type":"session_ready","video_key":")" + key_text(32, 1) + R"(","audio_key":")" +
            key_text(32, 2) + R"(","input_key":")" + key_text(32, 3) + "\"" + extra_members + "}\n";
 }
 
-// A peer that reads the auth line, answers with `reply` and then records
-// whatever else the client sends until it closes.
-inline FakeTcpPeer::Script answer_with(std::string reply) {
-    return [reply](FakeTcpPeer& peer, int fd) {
+// A peer that reads the auth line, answers with `reply` and then plays
+// `then`, by default recording whatever else the client sends until it closes.
+inline FakeTcpPeer::Script answer_with(std::string reply, FakeTcpPeer::Script then = [](FakeTcpPeer& peer, int fd) {
+    peer.drain(fd);
+}) {
+    return [reply, then](FakeTcpPeer& peer, int fd) {
         peer.read_line(fd);
         FakeTcpPeer::send_all(fd, reply);
-        peer.drain(fd);
+        then(peer, fd);
     };
 }
 
 inline ControlTuning quick_tuning() {
-    ControlTuning tuning;
-    tuning.connect_attempts = 3;
-    tuning.connect_retry_pause_ms = 20;
-    tuning.step_timeout_ms = 400;
-    return tuning;
+    return {.connect_attempts = 3, .connect_retry_pause_ms = 20, .step_timeout_ms = 400};
 }
 
 inline ConnectionParams params_for(uint16_t port, std::string token = "t") {
-    ConnectionParams params;
-    params.host = "127.0.0.1";
-    params.port = port;
-    params.token = std::move(token);
-    return params;
+    return {.host = "127.0.0.1", .port = port, .token = std::move(token)};
 }
 
 // A channel on its own I/O context. The handshake drives the context on the
@@ -89,16 +83,5 @@ private:
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard_;
     std::thread thread_;
 };
-
-// Polls `done` until it holds or `limit` passes; the result of `done`.
-template <typename Condition>
-bool eventually(Condition done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 }  // namespace nb::test

@@ -58,12 +58,16 @@ public:
         return std::find(all.begin(), all.end(), text) != all.end();
     }
 
-    bool contains_substring(const std::string& part) {
+    // Lines that contain `part`.
+    std::vector<std::string> matching(const std::string& part) {
+        std::vector<std::string> out;
         for (auto& text : texts()) {
-            if (text.find(part) != std::string::npos) return true;
+            if (text.find(part) != std::string::npos) out.push_back(std::move(text));
         }
-        return false;
+        return out;
     }
+    size_t count_containing(const std::string& part) { return matching(part).size(); }
+    bool contains_substring(const std::string& part) { return count_containing(part) > 0; }
 
     size_t count(const std::string& text) {
         auto all = texts();
