@@ -12,9 +12,17 @@ output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 "$wine" "$@" >"$output" 2>&1
 status=$?
+# A program that failed without a word never started (GoogleTest prints its
+# banner first); that is wine's start-up, so it gets one more try.
+if [ "$status" != 0 ] && [ ! -s "$output" ]; then
+  echo "run_under_wine: exited with status $status before printing anything; starting it again"
+  "$wine" "$@" >"$output" 2>&1
+  status=$?
+fi
 cat "$output"
 if [ "$status" = 137 ] && grep -q '^\[  PASSED  \]' "$output" && ! grep -q '^\[  FAILED  \]' "$output"; then
   echo "run_under_wine: every case passed; the kill came during wine's teardown"
   exit 0
 fi
+[ "$status" = 0 ] || echo "run_under_wine: exited with status $status"
 exit "$status"
